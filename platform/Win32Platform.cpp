@@ -1,0 +1,258 @@
+#include "Win32Platform.h"
+
+#include "CommandLine.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstring>
+
+namespace tolvanex {
+
+static_assert(MbOk == MB_OK);
+static_assert(MbIconExclamation == (MB_OK | MB_ICONEXCLAMATION));
+
+namespace {
+
+// Not in every SDK's headers: CreateProcess's answer for a program that needs elevation.
+constexpr DWORD ErrorElevationRequired = 740;
+
+constexpr wchar_t OwnerWindowClass[] = L"TolvanexClipboardOwner";
+
+std::wstring NulTerminated(std::wstring_view text) {
+    return std::wstring(text);
+}
+
+// Copies text into a movable global block, as SetClipboardData wants it.
+template <typename Char> UniqueGlobal GlobalCopy(const Char* text, std::size_t count) {
+    UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, (count + 1) * sizeof(Char)));
+    if (!block) {
+        return block;
+    }
+    auto* target = static_cast<Char*>(::GlobalLock(block.get()));
+    if (target == nullptr) {
+        return UniqueGlobal();
+    }
+    std::memcpy(target, text, count * sizeof(Char));
+    target[count] = Char{0};
+    ::GlobalUnlock(block.get());
+    return block;
+}
+
+bool HandOver(UINT format, UniqueGlobal block) {
+    if (!block || ::SetClipboardData(format, block.get()) == nullptr) {
+        return false;
+    }
+    block.release(); // the clipboard owns it now
+    return true;
+}
+
+} // namespace
+
+Win32Platform::Win32Platform() = default;
+Win32Platform::~Win32Platform() = default;
+
+std::optional<std::wstring> Win32Platform::ProgramDirectory() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), size);
+        if (length == 0) {
+            return std::nullopt;
+        }
+        // A full buffer means the path was cut: grow and ask again (long paths exceed MAX_PATH).
+        if (length < size) {
+            path.resize(length);
+            return DirectoryOf(path);
+        }
+        if (size >= 32768 * 2) {
+            return std::nullopt;
+        }
+        path.resize(static_cast<std::size_t>(size) * 2);
+    }
+}
+
+std::wstring Win32Platform::CommandLineTail() {
+    return CommandLineTailOf(::GetCommandLineW());
+}
+
+void Win32Platform::Terminate(unsigned exitCode) {
+    ::ExitProcess(exitCode);
+}
+
+void Win32Platform::ShowMessage(std::wstring_view text, std::wstring_view title, unsigned flags) {
+    ::MessageBoxW(nullptr, NulTerminated(text).c_str(), NulTerminated(title).c_str(), flags);
+}
+
+void Win32Platform::DispatchEvents() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+void Win32Platform::WaitForEvents(std::uint32_t milliseconds) {
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+std::optional<ProcessId> Win32Platform::Started(PROCESS_INFORMATION& info) {
+    ::CloseHandle(info.hThread);
+    lastStarted_.reset(info.hProcess);
+    return info.dwProcessId;
+}
+
+std::optional<ProcessId> Win32Platform::StartProgram(std::wstring_view commandLine) {
+    // CreateProcessW may write into the command line, so it gets its own copy.
+    std::wstring line(commandLine);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+        return std::nullopt;
+    }
+    return Started(info);
+}
+
+std::optional<ProcessId> Win32Platform::StartProgramFile(std::wstring_view path) {
+    // The full path goes as the application name, and quoted in the command line: an unquoted
+    // path with blanks would let Windows try "C:\Some.exe" for "C:\Some dir\Install.exe".
+    const std::wstring application(path);
+    std::wstring line = L"\"" + application + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION info{};
+    if (::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                         nullptr, &startup, &info)) {
+        return Started(info);
+    }
+    if (::GetLastError() != ErrorElevationRequired) {
+        return std::nullopt;
+    }
+    // An installer that asks for administrator rights: the shell shows the consent prompt.
+    const HRESULT com =
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    SHELLEXECUTEINFOW execute{};
+    execute.cbSize = sizeof execute;
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    execute.lpFile = application.c_str();
+    execute.nShow = SW_SHOWNORMAL;
+    const BOOL launched = ::ShellExecuteExW(&execute);
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+    if (!launched || execute.hProcess == nullptr) {
+        return std::nullopt;
+    }
+    lastStarted_.reset(execute.hProcess);
+    return ::GetProcessId(execute.hProcess);
+}
+
+void Win32Platform::WaitForProcess(ProcessId id, std::uint32_t milliseconds) {
+    const UniqueProcess process(::OpenProcess(SYNCHRONIZE, TRUE, id));
+    if (process) {
+        ::WaitForSingleObject(process.get(), milliseconds);
+    }
+}
+
+std::optional<std::vector<std::wstring>> Win32Platform::ProcessNames() {
+    const UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        return std::nullopt;
+    }
+    std::vector<std::wstring> names;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        // The name is NUL-terminated within its field; a missing terminator must not run on.
+        const std::size_t length = ::wcsnlen(entry.szExeFile, MAX_PATH);
+        names.emplace_back(entry.szExeFile, length);
+    }
+    return names;
+}
+
+std::optional<bool> Win32Platform::FileExists(std::wstring_view path) {
+    const DWORD attributes = ::GetFileAttributesW(NulTerminated(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return false;
+        }
+        return std::nullopt;
+    }
+    return (attributes &
+            (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+bool Win32Platform::ChangeDrive(wchar_t driveLetter) {
+    // "X:" names the current directory of drive X, so this makes X the current drive; anything
+    // but a letter (the backslash of a network path) fails, as it should.
+    const bool isLetter = (driveLetter >= L'A' && driveLetter <= L'Z') ||
+                          (driveLetter >= L'a' && driveLetter <= L'z');
+    const wchar_t drive[] = {driveLetter, L':', L'\0'};
+    return isLetter && ::SetCurrentDirectoryW(drive) != FALSE;
+}
+
+bool Win32Platform::ChangeDirectory(std::wstring_view path) {
+    return ::SetCurrentDirectoryW(NulTerminated(path).c_str()) != FALSE;
+}
+
+bool Win32Platform::OpenClipboard() {
+    if (!clipboardOwner_) {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = ::DefWindowProcW;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = OwnerWindowClass;
+        ::RegisterClassW(&windowClass);
+        clipboardOwner_.reset(::CreateWindowExW(0, OwnerWindowClass, L"", 0, 0, 0, 0, 0,
+                                                HWND_MESSAGE, nullptr, windowClass.hInstance,
+                                                nullptr));
+    }
+    return ::OpenClipboard(clipboardOwner_.get()) != FALSE;
+}
+
+bool Win32Platform::EmptyClipboard() {
+    return ::EmptyClipboard() != FALSE;
+}
+
+bool Win32Platform::SetClipboardText(std::wstring_view text) {
+    if (!HandOver(CF_UNICODETEXT, GlobalCopy(text.data(), text.size()))) {
+        return false;
+    }
+    // The 8-bit text comes from the ANSI code page, not from the keyboard's input language,
+    // which is what Windows would use to make it up from the Unicode text.
+    const int length = static_cast<int>(text.size());
+    const int bytes =
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(bytes), '\0');
+    if (bytes > 0) {
+        ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), bytes, nullptr, nullptr);
+    }
+    return HandOver(CF_TEXT, GlobalCopy(ansi.data(), ansi.size()));
+}
+
+void Win32Platform::CloseClipboard() {
+    ::CloseClipboard();
+}
+
+double Win32Platform::SecondsSinceMidnight() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    return now.wHour * 3600.0 + now.wMinute * 60.0 + now.wSecond + now.wMilliseconds / 1000.0;
+}
+
+std::uint64_t Win32Platform::TickCount() {
+    return ::GetTickCount64();
+}
+
+void Win32Platform::Sleep(std::uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
+
+} // namespace tolvanex

@@ -1,0 +1,52 @@
+// The platform services on real Windows.
+#pragma once
+
+#include "Platform.h"
+#include "UniqueHandle.h"
+
+namespace tolvanex {
+
+class Win32Platform final : public Platform {
+  public:
+    Win32Platform();
+    ~Win32Platform() override;
+    Win32Platform(const Win32Platform&) = delete;
+    Win32Platform& operator=(const Win32Platform&) = delete;
+
+    std::optional<std::wstring> ProgramDirectory() override;
+    std::wstring CommandLineTail() override;
+    void Terminate(unsigned exitCode) override;
+
+    void ShowMessage(std::wstring_view text, std::wstring_view title, unsigned flags) override;
+    void DispatchEvents() override;
+    void WaitForEvents(std::uint32_t milliseconds) override;
+
+    std::optional<ProcessId> StartProgram(std::wstring_view commandLine) override;
+    std::optional<ProcessId> StartProgramFile(std::wstring_view path) override;
+    void WaitForProcess(ProcessId id, std::uint32_t milliseconds) override;
+    std::optional<std::vector<std::wstring>> ProcessNames() override;
+
+    std::optional<bool> FileExists(std::wstring_view path) override;
+    bool ChangeDrive(wchar_t driveLetter) override;
+    bool ChangeDirectory(std::wstring_view path) override;
+
+    bool OpenClipboard() override;
+    bool EmptyClipboard() override;
+    bool SetClipboardText(std::wstring_view text) override;
+    void CloseClipboard() override;
+
+    double SecondsSinceMidnight() override;
+    std::uint64_t TickCount() override;
+    void Sleep(std::uint32_t milliseconds) override;
+
+  private:
+    std::optional<ProcessId> Started(PROCESS_INFORMATION& info);
+
+    // The clipboard wants an owner window; a message-only one is made on first use.
+    UniqueWindow clipboardOwner_;
+    // The last started process stays open so that its identifier cannot be given to another
+    // process while callers may still open it by that identifier.
+    UniqueProcess lastStarted_;
+};
+
+} // namespace tolvanex

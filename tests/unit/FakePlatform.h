@@ -1,0 +1,168 @@
+// A platform that serves canned data and records every effect, for testing the program logic.
+#pragma once
+
+#include "Platform.h"
+
+#include <climits>
+#include <cmath>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tolvanex::testing {
+
+class FakePlatform : public Platform {
+  public:
+    // --- canned data ---
+    std::optional<std::wstring> programDirectory = std::wstring(L"C:\\Tolvanex");
+    std::wstring commandLineTail;
+    // Empty optional: the process list cannot be taken.
+    std::optional<std::vector<std::wstring>> processes = std::vector<std::wstring>{};
+    bool processListThrows = false;
+    // Paths that exist as files; a path mapped to an empty optional makes the test fail.
+    std::map<std::wstring, std::optional<bool>> files;
+    bool driveChangeFails = false;
+    bool directoryChangeFails = false;
+    // Command lines or paths whose start fails.
+    std::set<std::wstring> unstartable;
+    // How long a started process runs before it ends by itself.
+    std::uint64_t processRunMs = 500;
+    // How many OpenClipboard calls fail before one succeeds (INT_MAX: held for good).
+    int clipboardBusyOpens = 0;
+    bool clipboardEmptyFails = false;
+    bool clipboardSetFails = false;
+    // A message arrives for the program this often (0: never).
+    std::uint64_t messageEveryMs = 0;
+
+    // --- clock: a monotonic count of milliseconds and the time of day it began at ---
+    std::uint64_t nowMs = 0;
+    double dayStartSeconds = 10 * 3600.0;
+
+    // --- recorded effects ---
+    // Everything that touches the world outside, in order.
+    std::vector<std::wstring> effects;
+    struct Box {
+        std::wstring text, title;
+        unsigned flags;
+    };
+    std::vector<Box> boxes;
+    std::optional<std::wstring> clipboard;
+    int clockReadings = 0;
+    int dispatches = 0;
+    std::uint64_t idleMs = 0; // time spent in WaitForEvents
+    std::optional<unsigned> terminatedWith;
+
+    std::optional<std::wstring> ProgramDirectory() override { return programDirectory; }
+    std::wstring CommandLineTail() override { return commandLineTail; }
+    void Terminate(unsigned exitCode) override {
+        terminatedWith = exitCode;
+        effects.push_back(L"terminate");
+    }
+
+    void ShowMessage(std::wstring_view text, std::wstring_view title, unsigned flags) override {
+        boxes.push_back({std::wstring(text), std::wstring(title), flags});
+        effects.push_back(L"box " + std::wstring(title));
+    }
+    void DispatchEvents() override { ++dispatches; }
+    void WaitForEvents(std::uint32_t milliseconds) override {
+        std::uint64_t step = milliseconds;
+        if (messageEveryMs != 0) {
+            step = std::min<std::uint64_t>(step, messageEveryMs - nowMs % messageEveryMs);
+        }
+        nowMs += step;
+        idleMs += step;
+    }
+
+    std::optional<ProcessId> StartProgram(std::wstring_view commandLine) override {
+        return Start(L"start ", commandLine);
+    }
+    std::optional<ProcessId> StartProgramFile(std::wstring_view path) override {
+        return Start(L"start file ", path);
+    }
+    void WaitForProcess(ProcessId id, std::uint32_t milliseconds) override {
+        effects.push_back(L"wait " + std::to_wstring(id) + L" " + std::to_wstring(milliseconds));
+        nowMs += std::min<std::uint64_t>(milliseconds, processRunMs);
+    }
+    std::optional<std::vector<std::wstring>> ProcessNames() override {
+        effects.push_back(L"list processes");
+        if (processListThrows) {
+            throw std::runtime_error("process list");
+        }
+        return processes;
+    }
+
+    std::optional<bool> FileExists(std::wstring_view path) override {
+        const auto found = files.find(std::wstring(path));
+        return found == files.end() ? std::optional<bool>(false) : found->second;
+    }
+    bool ChangeDrive(wchar_t driveLetter) override {
+        effects.push_back(std::wstring(L"drive ") + driveLetter);
+        return !driveChangeFails;
+    }
+    bool ChangeDirectory(std::wstring_view path) override {
+        effects.push_back(L"directory " + std::wstring(path));
+        return !directoryChangeFails;
+    }
+
+    bool OpenClipboard() override {
+        ++clipboardOpens;
+        if (clipboardBusyOpens > 0) {
+            if (clipboardBusyOpens != INT_MAX) {
+                --clipboardBusyOpens;
+            }
+            return false;
+        }
+        clipboardOpen = true;
+        return true;
+    }
+    bool EmptyClipboard() override {
+        Expect(clipboardOpen, "EmptyClipboard on a closed clipboard");
+        if (clipboardEmptyFails) {
+            return false;
+        }
+        clipboard.reset();
+        return true;
+    }
+    bool SetClipboardText(std::wstring_view text) override {
+        Expect(clipboardOpen, "SetClipboardText on a closed clipboard");
+        if (clipboardSetFails) {
+            return false;
+        }
+        clipboard = std::wstring(text);
+        effects.push_back(L"clipboard " + std::wstring(text));
+        return true;
+    }
+    void CloseClipboard() override {
+        Expect(clipboardOpen, "CloseClipboard on a closed clipboard");
+        clipboardOpen = false;
+    }
+
+    double SecondsSinceMidnight() override {
+        ++clockReadings;
+        return std::fmod(dayStartSeconds + static_cast<double>(nowMs) / 1000.0, 86400.0);
+    }
+    std::uint64_t TickCount() override { return nowMs; }
+    void Sleep(std::uint32_t milliseconds) override { nowMs += milliseconds; }
+
+    int clipboardOpens = 0;
+    bool clipboardOpen = false;
+
+  private:
+    std::optional<ProcessId> Start(const wchar_t* what, std::wstring_view program) {
+        effects.push_back(what + std::wstring(program));
+        if (unstartable.count(std::wstring(program)) != 0) {
+            return std::nullopt;
+        }
+        return nextId++;
+    }
+    static void Expect(bool condition, const char* message) {
+        if (!condition) {
+            throw std::logic_error(message);
+        }
+    }
+    ProcessId nextId = 100;
+};
+
+} // namespace tolvanex::testing
