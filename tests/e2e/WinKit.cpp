@@ -1,0 +1,462 @@
+#include "WinKit.h"
+
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace tolvanex::e2e {
+
+namespace {
+
+std::wstring ModulePath() {
+    std::wstring path(32768, L'\0');
+    path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+
+void MakeFolders(const std::wstring& folder) {
+    for (std::size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
+         at = folder.find(L'\\', at + 1)) {
+        ::CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+    }
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                ::DeleteFileW(path.c_str());
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+}
+
+std::wstring WindowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    return name;
+}
+
+struct BoxSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<BoxSearch*>(context);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && ClassOf(window) == L"#32770" && ::IsWindowVisible(window)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+struct BoxContent {
+    Box box;
+    HWND ok = nullptr;
+};
+
+BOOL CALLBACK ReadControl(HWND control, LPARAM context) {
+    auto* content = reinterpret_cast<BoxContent*>(context);
+    if (!::IsWindowVisible(control)) {
+        return TRUE;
+    }
+    const std::wstring kind = ClassOf(control);
+    if (kind == L"Static") {
+        DWORD_PTR icon = 0;
+        ::SendMessageTimeoutW(control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon);
+        if (icon != 0) {
+            content->box.hasIcon = true;
+        } else if (::GetWindowTextLengthW(control) > 0) {
+            content->box.text = WindowText(control);
+        }
+    } else if (kind == L"Button") {
+        content->box.buttons.push_back(WindowText(control));
+        if (::GetDlgCtrlID(control) == IDOK || content->ok == nullptr) {
+            content->ok = control;
+        }
+    }
+    return TRUE;
+}
+
+std::uint64_t g_tempCounter = 0;
+
+} // namespace
+
+std::wstring BinDir() {
+    const std::wstring path = ModulePath();
+    return path.substr(0, path.rfind(L'\\'));
+}
+
+std::wstring TempRoot() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    std::wstring root = temp;
+    if (!root.empty() && root.back() == L'\\') {
+        root.pop_back();
+    }
+    return root + L"\\tolvanex-e2e";
+}
+
+TempDir::TempDir(const std::wstring& leaf) {
+    path_ = TempRoot() + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++g_tempCounter);
+    if (!leaf.empty()) {
+        path_ += L"\\" + leaf;
+    }
+    MakeFolders(path_);
+}
+
+TempDir::~TempDir() {
+    EndProgramsUnder(path_);
+    const std::wstring top = path_.substr(0, path_.find(L'\\', TempRoot().size() + 1));
+    RemoveTree(top);
+}
+
+std::wstring TempDir::Make(const std::wstring& relative) const {
+    const std::wstring path = path_ + L"\\" + relative;
+    MakeFolders(path.substr(0, path.rfind(L'\\')));
+    return path;
+}
+
+void CopyProgram(const std::wstring& program, const std::wstring& to) {
+    MakeFolders(to.substr(0, to.rfind(L'\\')));
+    if (!::CopyFileW((BinDir() + L"\\" + program).c_str(), to.c_str(), FALSE)) {
+        throw std::runtime_error("cannot copy " + Utf8(program) + " to " + Utf8(to));
+    }
+}
+
+void WriteText(const std::wstring& path, const std::string& text) {
+    MakeFolders(path.substr(0, path.rfind(L'\\')));
+    std::ofstream(path.c_str(), std::ios::binary) << text;
+}
+
+std::uint64_t EpochMs() {
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+    return ticks / 10000 - 11644473600000ull;
+}
+
+namespace {
+
+void HandleMessages() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::DispatchMessageW(&message);
+    }
+}
+
+// Waits up to the time for the process, handling messages meanwhile; true once it has ended.
+bool WaitAwhile(HANDLE process, DWORD milliseconds) {
+    const ULONGLONG deadline = ::GetTickCount64() + milliseconds;
+    for (;;) {
+        const ULONGLONG now = ::GetTickCount64();
+        const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        const DWORD woke = ::MsgWaitForMultipleObjects(1, &process, FALSE, left, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0) {
+            return true;
+        }
+        HandleMessages();
+        if (woke != WAIT_OBJECT_0 + 1) {
+            return false;
+        }
+    }
+}
+
+} // namespace
+
+bool WaitForExit(HANDLE process, DWORD timeoutMs) { return WaitAwhile(process, timeoutMs); }
+
+HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
+    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+        throw std::runtime_error("cannot start " + Utf8(exe));
+    }
+    ::CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder,
+               DWORD timeoutMs) {
+    RunResult run;
+    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    run.startMs = EpochMs();
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        throw std::runtime_error("cannot start " + Utf8(exe));
+    }
+    ::CloseHandle(info.hThread);
+    run.processId = info.dwProcessId;
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    while (!WaitAwhile(info.hProcess, 10)) {
+        if (::GetTickCount64() > deadline) {
+            ::TerminateProcess(info.hProcess, 999);
+            ::WaitForSingleObject(info.hProcess, 5000);
+            break;
+        }
+        BoxSearch search{info.dwProcessId, {}};
+        ::EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
+        for (const HWND window : search.found) {
+            BoxContent content;
+            content.box.title = WindowText(window);
+            content.box.shownMs = EpochMs();
+            ::EnumChildWindows(window, ReadControl, reinterpret_cast<LPARAM>(&content));
+            run.boxes.push_back(content.box);
+            if (content.ok != nullptr) {
+                DWORD_PTR ignored = 0;
+                ::SendMessageTimeoutW(content.ok, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, &ignored);
+            }
+            // Until the box is gone it must not be read twice.
+            for (int i = 0; i < 200 && ::IsWindow(window) && ::IsWindowVisible(window); ++i) {
+                ::Sleep(5);
+            }
+        }
+    }
+    run.endMs = EpochMs();
+    ::GetExitCodeProcess(info.hProcess, &run.exitCode);
+    ::CloseHandle(info.hProcess);
+    return run;
+}
+
+namespace {
+
+// The clipboard may be held by a program under test for a moment: try for a while.
+bool OpenClipboardPatiently(HWND owner) {
+    for (int attempt = 0; attempt < 300; ++attempt) {
+        if (::OpenClipboard(owner)) {
+            return true;
+        }
+        ::Sleep(10);
+    }
+    return false;
+}
+
+HWND OwnerWindow() {
+    static HWND window = [] {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = ::DefWindowProcW;
+        windowClass.hInstance = ::GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"TolvanexTestClipboard";
+        ::RegisterClassW(&windowClass);
+        return ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                 nullptr, windowClass.hInstance, nullptr);
+    }();
+    return window;
+}
+
+template <typename Text> std::optional<Text> ReadClipboard(UINT format) {
+    if (!OpenClipboardPatiently(OwnerWindow())) {
+        throw std::runtime_error("the clipboard stays held");
+    }
+    std::optional<Text> text;
+    if (const HANDLE data = ::GetClipboardData(format)) {
+        if (const auto* chars = static_cast<const typename Text::value_type*>(::GlobalLock(data))) {
+            text = Text(chars);
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return text;
+}
+
+} // namespace
+
+std::optional<std::wstring> ClipboardUnicode() { return ReadClipboard<std::wstring>(CF_UNICODETEXT); }
+
+std::optional<std::string> ClipboardAnsi() { return ReadClipboard<std::string>(CF_TEXT); }
+
+bool SetClipboard(const std::wstring& text) {
+    if (!OpenClipboardPatiently(OwnerWindow())) {
+        return false;
+    }
+    ::EmptyClipboard();
+    const HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+    bool set = false;
+    if (block != nullptr) {
+        std::memcpy(::GlobalLock(block), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        ::GlobalUnlock(block);
+        set = ::SetClipboardData(CF_UNICODETEXT, block) != nullptr;
+        if (!set) {
+            ::GlobalFree(block);
+        }
+    }
+    ::CloseClipboard();
+    return set;
+}
+
+ClipboardHold::ClipboardHold() { held_ = OpenClipboardPatiently(OwnerWindow()); }
+
+ClipboardHold::~ClipboardHold() { Release(); }
+
+void ClipboardHold::Release() {
+    if (held_) {
+        ::CloseClipboard();
+        held_ = false;
+    }
+}
+
+std::vector<std::wstring> ProcessNames() {
+    std::vector<std::wstring> names;
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+         more = ::Process32NextW(snapshot, &entry)) {
+        names.emplace_back(entry.szExeFile);
+    }
+    ::CloseHandle(snapshot);
+    return names;
+}
+
+bool IsRunning(DWORD processId) {
+    const HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr) {
+        return false;
+    }
+    const bool running = ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    ::CloseHandle(process);
+    return running;
+}
+
+namespace {
+
+// Calls back with each process's handle and program file, as far as they can be had.
+template <typename Visit> void ForEachProgram(Visit visit) {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+         more = ::Process32NextW(snapshot, &entry)) {
+        const HANDLE process = ::OpenProcess(
+            PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+            entry.th32ProcessID);
+        if (process == nullptr) {
+            continue;
+        }
+        wchar_t image[MAX_PATH * 4] = {};
+        DWORD size = MAX_PATH * 4;
+        if (::QueryFullProcessImageNameW(process, 0, image, &size) &&
+            ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+            visit(process, std::wstring(image, size));
+        }
+        ::CloseHandle(process);
+    }
+    ::CloseHandle(snapshot);
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                  static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+void EndProgramsUnder(const std::wstring& folder) {
+    const std::wstring prefix = folder + L"\\";
+    ForEachProgram([&](HANDLE process, const std::wstring& image) {
+        if (image.size() > prefix.size() && SameText(image.substr(0, prefix.size()), prefix)) {
+            ::TerminateProcess(process, 1);
+            ::WaitForSingleObject(process, 5000);
+        }
+    });
+}
+
+int ProcessesOf(const std::wstring& programPath) {
+    int count = 0;
+    ForEachProgram([&](HANDLE, const std::wstring& image) {
+        count += SameText(image, programPath) ? 1 : 0;
+    });
+    return count;
+}
+
+StandInRecord AwaitRecord(const std::wstring& standInPath, DWORD timeoutMs) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    StandInRecord record = ReadRecord(standInPath);
+    while (record.starts == 0 && ::GetTickCount64() < deadline) {
+        ::Sleep(10);
+        record = ReadRecord(standInPath);
+    }
+    return record;
+}
+
+StandInRecord ReadRecord(const std::wstring& standInPath) {
+    StandInRecord record;
+    std::ifstream in((standInPath + L".log").c_str(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string kind, ms;
+        std::getline(fields, kind, '\t');
+        std::getline(fields, ms, '\t');
+        if (kind == "start") {
+            ++record.starts;
+            record.startMs = std::stoull(ms);
+            std::string folder, show, commandLine;
+            std::getline(fields, folder, '\t');
+            std::getline(fields, show, '\t');
+            std::getline(fields, commandLine);
+            record.folder = FromUtf8(folder);
+            record.show = std::stoi(show);
+            record.commandLine = FromUtf8(commandLine);
+        } else if (kind == "end") {
+            record.endMs = std::stoull(ms);
+        }
+    }
+    return record;
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int length = static_cast<int>(text.size());
+    const int bytes =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+std::wstring FromUtf8(const std::string& text) {
+    const int length = static_cast<int>(text.size());
+    const int chars = ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), length, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(chars), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), length, out.data(), chars);
+    return out;
+}
+
+} // namespace tolvanex::e2e

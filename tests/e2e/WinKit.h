@@ -1,0 +1,115 @@
+// What the end-to-end tests and the demonstration use to drive the real programs and observe
+// them from outside: folders, program runs with their message boxes, the clipboard, the process
+// list and the stand-ins' records.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tolvanex::e2e {
+
+// The folder of the running program, where the build puts every program next to it.
+std::wstring BinDir();
+
+// A fresh folder under the temporary folder, removed with everything in it, and every program
+// still running from it ended, when it goes.
+class TempDir {
+  public:
+    explicit TempDir(const std::wstring& leaf = L"");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& Path() const { return path_; }
+    // path + "\" + relative, with the folders on the way made.
+    std::wstring Make(const std::wstring& relative) const;
+
+  private:
+    std::wstring path_;
+};
+
+// The folder all TempDirs lie in.
+std::wstring TempRoot();
+
+// Copies a program of the build (by file name) to a full path, folders made on the way.
+void CopyProgram(const std::wstring& program, const std::wstring& to);
+void WriteText(const std::wstring& path, const std::string& text);
+
+struct Box {
+    std::wstring title;
+    std::wstring text;
+    bool hasIcon = false;
+    std::vector<std::wstring> buttons;
+    std::uint64_t shownMs = 0; // when it was found, on the EpochMs clock
+};
+
+struct RunResult {
+    DWORD exitCode = STILL_ACTIVE;
+    std::vector<Box> boxes;
+    std::uint64_t startMs = 0, endMs = 0;
+    DWORD processId = 0;
+};
+
+// Runs a program by its full path with the arguments, in the folder given (or the current one),
+// waits for it to end, reading and dismissing with OK every message box it shows.
+RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
+               const std::wstring& folder = L"", DWORD timeoutMs = 60000);
+
+// Waits for a process to end while handling this program's messages: a program under test that
+// empties the clipboard sends its previous owner, this program, a message and waits for the
+// answer. False when the time ran out.
+bool WaitForExit(HANDLE process, DWORD timeoutMs);
+
+// Starts a program and leaves it running; the handle is the caller's.
+HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments = L"");
+
+std::uint64_t EpochMs();
+
+// The clipboard, as Unicode text and as 8-bit text; empty when it holds no such format.
+std::optional<std::wstring> ClipboardUnicode();
+std::optional<std::string> ClipboardAnsi();
+// Replaces the clipboard's content with Unicode text only.
+bool SetClipboard(const std::wstring& text);
+
+// Holds the clipboard open, as another program may, for as long as it lives.
+class ClipboardHold {
+  public:
+    ClipboardHold();
+    ~ClipboardHold();
+    ClipboardHold(const ClipboardHold&) = delete;
+    ClipboardHold& operator=(const ClipboardHold&) = delete;
+    bool Held() const { return held_; }
+    void Release();
+
+  private:
+    bool held_ = false;
+};
+
+// The executable names of the running processes.
+std::vector<std::wstring> ProcessNames();
+bool IsRunning(DWORD processId);
+// Ends every process whose program file lies under the folder.
+void EndProgramsUnder(const std::wstring& folder);
+// How many running processes were started from exactly this program file.
+int ProcessesOf(const std::wstring& programPath);
+
+// A stand-in's record: one line at its start and one at its end.
+struct StandInRecord {
+    std::optional<std::uint64_t> startMs, endMs;
+    std::wstring folder;
+    int show = -1;
+    std::wstring commandLine;
+    int starts = 0;
+};
+// What the stand-in at this path wrote; starts is 0 when it never ran.
+StandInRecord ReadRecord(const std::wstring& standInPath);
+// A started stand-in writes its record a moment later: waits for its first line.
+StandInRecord AwaitRecord(const std::wstring& standInPath, DWORD timeoutMs = 10000);
+
+std::string Utf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+} // namespace tolvanex::e2e
