@@ -12,7 +12,8 @@ const std::wstring Prefix = L"/\u00E0 ";
 
 std::string Ansi(const std::wstring& text) {
     const int length = static_cast<int>(text.size());
-    const int bytes = ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
+    const int bytes =
+        ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(bytes), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, out.data(), bytes, nullptr, nullptr);
     return out;
@@ -129,15 +130,14 @@ TEST_P(TolvakeyAlreadyRunning, StartsTolvanexOnlyWhenNoProcessHasItsName) {
     ::CloseHandle(other);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, TolvakeyAlreadyRunning,
-    ::testing::Values(RunningRow{"SameName", L"Tolvanex.exe", true},
-                      RunningRow{"Capitals", L"TOLVANEX.EXE", true},
-                      RunningRow{"MixedCase", L"tolvaNEX.Exe", true},
-                      RunningRow{"CharactersBefore", L"MyTolvanex.exe", false},
-                      RunningRow{"LongerName", L"Tolvanex.exe.exe", false},
-                      RunningRow{"OtherEnding", L"Tolvanexe.exe", false}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Names, TolvakeyAlreadyRunning,
+                         ::testing::Values(RunningRow{"SameName", L"Tolvanex.exe", true},
+                                           RunningRow{"Capitals", L"TOLVANEX.EXE", true},
+                                           RunningRow{"MixedCase", L"tolvaNEX.Exe", true},
+                                           RunningRow{"CharactersBefore", L"MyTolvanex.exe", false},
+                                           RunningRow{"LongerName", L"Tolvanex.exe.exe", false},
+                                           RunningRow{"OtherEnding", L"Tolvanexe.exe", false}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(TolvakeyRun, MissingApplicationStillGetsTheCommand) {
     const RunResult run = RunProgram(launcher, L"4 4", dir.Path());

@@ -49,7 +49,8 @@ void RemoveTree(const std::wstring& folder) {
 
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    text.resize(static_cast<std::size_t>(
+        ::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
@@ -189,7 +190,9 @@ bool WaitAwhile(HANDLE process, DWORD milliseconds) {
 
 } // namespace
 
-bool WaitForExit(HANDLE process, DWORD timeoutMs) { return WaitAwhile(process, timeoutMs); }
+bool WaitForExit(HANDLE process, DWORD timeoutMs) {
+    return WaitAwhile(process, timeoutMs);
+}
 
 HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
     std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
@@ -204,8 +207,8 @@ HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
     return info.hProcess;
 }
 
-RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments, const std::wstring& folder,
-               DWORD timeoutMs) {
+RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
+                     const std::wstring& folder, DWORD timeoutMs) {
     RunResult run;
     std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     STARTUPINFOW startup{};
@@ -292,9 +295,13 @@ template <typename Text> std::optional<Text> ReadClipboard(UINT format) {
 
 } // namespace
 
-std::optional<std::wstring> ClipboardUnicode() { return ReadClipboard<std::wstring>(CF_UNICODETEXT); }
+std::optional<std::wstring> ClipboardUnicode() {
+    return ReadClipboard<std::wstring>(CF_UNICODETEXT);
+}
 
-std::optional<std::string> ClipboardAnsi() { return ReadClipboard<std::string>(CF_TEXT); }
+std::optional<std::string> ClipboardAnsi() {
+    return ReadClipboard<std::string>(CF_TEXT);
+}
 
 bool SetClipboard(const std::wstring& text) {
     if (!OpenClipboardPatiently(OwnerWindow())) {
@@ -315,9 +322,13 @@ bool SetClipboard(const std::wstring& text) {
     return set;
 }
 
-ClipboardHold::ClipboardHold() { held_ = OpenClipboardPatiently(OwnerWindow()); }
+ClipboardHold::ClipboardHold() {
+    held_ = OpenClipboardPatiently(OwnerWindow());
+}
 
-ClipboardHold::~ClipboardHold() { Release(); }
+ClipboardHold::~ClipboardHold() {
+    Release();
+}
 
 void ClipboardHold::Release() {
     if (held_) {
@@ -364,9 +375,9 @@ template <typename Visit> void ForEachProgram(Visit visit) {
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
          more = ::Process32NextW(snapshot, &entry)) {
-        const HANDLE process = ::OpenProcess(
-            PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
-            entry.th32ProcessID);
+        const HANDLE process =
+            ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE,
+                          FALSE, entry.th32ProcessID);
         if (process == nullptr) {
             continue;
         }
@@ -400,9 +411,8 @@ void EndProgramsUnder(const std::wstring& folder) {
 
 int ProcessesOf(const std::wstring& programPath) {
     int count = 0;
-    ForEachProgram([&](HANDLE, const std::wstring& image) {
-        count += SameText(image, programPath) ? 1 : 0;
-    });
+    ForEachProgram(
+        [&](HANDLE, const std::wstring& image) { count += SameText(image, programPath) ? 1 : 0; });
     return count;
 }
 

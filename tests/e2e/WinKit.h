@@ -56,7 +56,7 @@ struct RunResult {
 // Runs a program by its full path with the arguments, in the folder given (or the current one),
 // waits for it to end, reading and dismissing with OK every message box it shows.
 RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
-               const std::wstring& folder = L"", DWORD timeoutMs = 60000);
+                     const std::wstring& folder = L"", DWORD timeoutMs = 60000);
 
 // Waits for a process to end while handling this program's messages: a program under test that
 // empties the clipboard sends its previous owner, this program, a message and waits for the

@@ -11,7 +11,9 @@ using namespace tolvanex::e2e;
 
 namespace {
 
-void Say(const std::wstring& text) { std::printf("%s\n", Utf8(text).c_str()); }
+void Say(const std::wstring& text) {
+    std::printf("%s\n", Utf8(text).c_str());
+}
 
 std::wstring Quoted(const std::optional<std::wstring>& text) {
     return text ? L"\"" + *text + L"\"" : L"(no text)";
@@ -43,7 +45,8 @@ void SayBoxes(const RunResult& run) {
 
 std::wstring Seconds(std::uint64_t from, std::uint64_t to) {
     wchar_t text[32];
-    std::swprintf(text, 32, L"%+.3f s", (static_cast<double>(to) - static_cast<double>(from)) / 1000.0);
+    std::swprintf(text, 32, L"%+.3f s",
+                  (static_cast<double>(to) - static_cast<double>(from)) / 1000.0);
     return text;
 }
 

@@ -1,0 +1,221 @@
+// Setup.exe itself, in folders of installation files with stand-in installers, observed from
+// outside.
+#include "WinKit.h"
+
+#include <gtest/gtest.h>
+
+namespace tolvanex::e2e {
+namespace {
+
+// What a folder holds under an installer's name.
+enum class Item { Missing, Program, Hidden, System, Folder, NotAProgram };
+
+struct Message {
+    std::wstring title, text;
+};
+
+const std::wstring Support = L"support@tolvanex.example";
+const Message MissingPrerequisite{L"Missing File", L"Missing system file msttss22L.exe. Contact " +
+                                                       Support + L" for assistance."};
+const Message MissingMain{L"Missing File", L"Missing system file Install.exe. Contact " + Support +
+                                               L" for assistance."};
+const Message InstallError{L"Error", L"Error installing Tolvanex with Hotkeys. Contact " + Support +
+                                         L" for assistance."};
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+    auto trimmed = [](std::wstring path) {
+        while (!path.empty() && path.back() == L'\\') {
+            path.pop_back();
+        }
+        return path;
+    };
+    const std::wstring x = trimmed(a), y = trimmed(b);
+    return ::CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                                  static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+}
+
+class SetupRun : public ::testing::Test {
+  protected:
+    explicit SetupRun(const std::wstring& folder = L"Tolvanex Kit") : dir(folder) {}
+
+    TempDir dir;
+    TempDir elsewhere{L"current"};
+    std::wstring setup = dir.Make(L"Setup.exe");
+    std::wstring prerequisite = dir.Make(L"msttss22L.exe");
+    std::wstring mainInstaller = dir.Make(L"Install.exe");
+
+    void SetUp() override {
+        EndProgramsUnder(TempRoot());
+        CopyProgram(L"Setup.exe", setup);
+    }
+
+    static void Place(const std::wstring& path, Item item, unsigned runMs = 0) {
+        switch (item) {
+        case Item::Missing:
+            return;
+        case Item::Folder:
+            ::CreateDirectoryW(path.c_str(), nullptr);
+            return;
+        case Item::NotAProgram:
+            WriteText(path, "not a program\r\n");
+            return;
+        default:
+            CopyProgram(L"StandIn.exe", path);
+            WriteText(path + L".ms", std::to_string(runMs));
+            if (item == Item::Hidden || item == Item::System) {
+                ASSERT_TRUE(::SetFileAttributesW(path.c_str(), item == Item::Hidden
+                                                                   ? FILE_ATTRIBUTE_HIDDEN
+                                                                   : FILE_ATTRIBUTE_SYSTEM));
+                ASSERT_NE(::GetFileAttributesW(path.c_str()) &
+                              (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+                          0u)
+                    << "this file system keeps no such attribute";
+            }
+        }
+    }
+
+    // Runs Setup from another current folder, as a double click in Explorer would.
+    RunResult RunSetup() { return RunProgram(setup, L"", elsewhere.Path()); }
+
+    // Checks that the stand-in ran once, in the installation folder, started by its quoted path.
+    void ExpectStartedProperly(const std::wstring& path, const StandInRecord& record) {
+        EXPECT_EQ(record.starts, 1) << Utf8(path);
+        EXPECT_TRUE(SameFolder(record.folder, dir.Path())) << Utf8(record.folder);
+        EXPECT_EQ(record.commandLine, L"\"" + path + L"\"");
+        EXPECT_EQ(record.show, SW_SHOWNORMAL);
+    }
+};
+
+// --- what each folder content leads to ---
+
+struct FolderRow {
+    const char* name;
+    Item prerequisite, main;
+    unsigned exitCode;
+    std::vector<Message> boxes;
+};
+
+class SetupFolder : public SetupRun, public ::testing::WithParamInterface<FolderRow> {};
+
+TEST_P(SetupFolder, ShowsTheMessagesOfItsCase) {
+    const FolderRow& row = GetParam();
+    Place(prerequisite, row.prerequisite);
+    Place(mainInstaller, row.main);
+
+    const RunResult run = RunSetup();
+
+    EXPECT_EQ(run.exitCode, row.exitCode);
+    ASSERT_EQ(run.boxes.size(), row.boxes.size());
+    for (std::size_t i = 0; i < run.boxes.size(); ++i) {
+        EXPECT_EQ(run.boxes[i].title, row.boxes[i].title);
+        EXPECT_EQ(run.boxes[i].text, row.boxes[i].text);
+        EXPECT_FALSE(run.boxes[i].hasIcon);
+        EXPECT_EQ(run.boxes[i].buttons, std::vector<std::wstring>{L"OK"});
+    }
+    // Only real, visible program files are started.
+    const bool prerequisiteRuns = row.prerequisite == Item::Program;
+    const bool mainRuns = row.main == Item::Program;
+    if (prerequisiteRuns) {
+        ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
+    } else if (row.prerequisite == Item::Hidden || row.prerequisite == Item::System) {
+        EXPECT_EQ(ReadRecord(prerequisite).starts, 0);
+    }
+    if (mainRuns) {
+        ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
+    } else if (row.main == Item::Hidden || row.main == Item::System) {
+        EXPECT_EQ(ProcessesOf(mainInstaller), 0);
+        EXPECT_EQ(ReadRecord(mainInstaller).starts, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SetupFolder,
+    ::testing::Values(
+        FolderRow{"BothPresent", Item::Program, Item::Program, 0, {}},
+        FolderRow{"PrerequisiteMissing", Item::Missing, Item::Program, 0, {MissingPrerequisite}},
+        FolderRow{
+            "BothMissing", Item::Missing, Item::Missing, 1, {MissingPrerequisite, MissingMain}},
+        FolderRow{"MainInstallerMissing", Item::Program, Item::Missing, 1, {MissingMain}},
+        FolderRow{"MainInstallerNotAProgram", Item::Program, Item::NotAProgram, 2, {InstallError}},
+        FolderRow{"PrerequisiteHidden", Item::Hidden, Item::Program, 0, {MissingPrerequisite}},
+        FolderRow{"PrerequisiteSystemFile", Item::System, Item::Program, 0, {MissingPrerequisite}},
+        FolderRow{"PrerequisiteIsAFolder", Item::Folder, Item::Program, 0, {MissingPrerequisite}},
+        FolderRow{"MainInstallerHidden", Item::Program, Item::Hidden, 1, {MissingMain}},
+        FolderRow{"MainInstallerIsAFolder", Item::Program, Item::Folder, 1, {MissingMain}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// --- order and timing ---
+
+TEST_F(SetupRun, StartsTheMainInstallerOneSecondAfterAQuickPrerequisite) {
+    Place(prerequisite, Item::Program, 300);
+    Place(mainInstaller, Item::Program);
+
+    const RunResult run = RunSetup();
+
+    ASSERT_EQ(run.exitCode, 0u);
+    const StandInRecord first = ReadRecord(prerequisite);
+    const StandInRecord second = AwaitRecord(mainInstaller);
+    ASSERT_TRUE(first.endMs && second.startMs);
+    // The wait lasts until the prerequisite ends, then the pause of one second follows. The upper
+    // bound only tells a pause from a hang.
+    EXPECT_GE(*second.startMs, *first.endMs + 990);
+    EXPECT_LT(*second.startMs, *first.endMs + 5000);
+}
+
+TEST_F(SetupRun, GoesOnAfterTenSecondsWhileThePrerequisiteStillRuns) {
+    Place(prerequisite, Item::Program, 14000);
+    Place(mainInstaller, Item::Program);
+
+    const RunResult run = RunSetup();
+
+    ASSERT_EQ(run.exitCode, 0u);
+    const StandInRecord second = AwaitRecord(mainInstaller);
+    const StandInRecord first = ReadRecord(prerequisite);
+    ASSERT_TRUE(first.startMs && second.startMs);
+    EXPECT_GE(*second.startMs, *first.startMs + 10990);
+    EXPECT_FALSE(first.endMs) << "the main installer started before the prerequisite ended";
+    EXPECT_EQ(ProcessesOf(prerequisite), 1);
+}
+
+// --- where the installation files lie ---
+
+class SetupInFolderWithBlanks : public SetupRun {
+  protected:
+    SetupInFolderWithBlanks() : SetupRun(L"Some dir") {}
+};
+
+TEST_F(SetupInFolderWithBlanks, NeverStartsAProgramNamedLikeTheFolder) {
+    // An unquoted "...\Some dir\msttss22L.exe" would start "...\Some.exe" first.
+    const std::wstring decoy = dir.Path().substr(0, dir.Path().rfind(L'\\')) + L"\\Some.exe";
+    CopyProgram(L"StandIn.exe", decoy);
+    Place(prerequisite, Item::Program);
+    Place(mainInstaller, Item::Program);
+
+    const RunResult run = RunSetup();
+
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
+    ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
+    EXPECT_EQ(ReadRecord(decoy).starts, 0);
+}
+
+class SetupInFolderOutsideAscii : public SetupRun {
+  protected:
+    SetupInFolderOutsideAscii() : SetupRun(L"Instal\u00E1cia \u0423\u0441\u0442 \u65E5\u672C") {}
+};
+
+TEST_F(SetupInFolderOutsideAscii, RunsBothInstallers) {
+    Place(prerequisite, Item::Program);
+    Place(mainInstaller, Item::Program);
+
+    const RunResult run = RunSetup();
+
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
+    ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
+}
+
+} // namespace
+} // namespace tolvanex::e2e
