@@ -6,6 +6,10 @@
 
 namespace tolvanex {
 
+// Restricts the DLLs loaded from here on to System32, never the program's own folder (a Downloads
+// folder, for Setup) or the current one. Called first thing by both programs.
+void RestrictDllSearchToSystem32();
+
 class Win32Platform final : public Platform {
   public:
     Win32Platform();

@@ -1,5 +1,6 @@
 // Setup.exe itself, in folders of installation files with stand-in installers, observed from
 // outside.
+#include "BuildSettings.h"
 #include "WinKit.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +15,7 @@ struct Message {
     std::wstring title, text;
 };
 
-const std::wstring Support = L"support@tolvanex.example";
+const std::wstring Support = SupportEmail;
 const Message MissingPrerequisite{L"Missing File", L"Missing system file msttss22L.exe. Contact " +
                                                        Support + L" for assistance."};
 const Message MissingMain{L"Missing File", L"Missing system file Install.exe. Contact " + Support +
