@@ -10,7 +10,7 @@ namespace tolvanex {
 // folder, for Setup) or the current one. Called first thing by both programs.
 void RestrictDllSearchToSystem32();
 
-class Win32Platform final : public Platform {
+class Win32Platform : public Platform {
   public:
     Win32Platform();
     ~Win32Platform() override;
