@@ -10,15 +10,6 @@ namespace {
 
 const std::wstring Prefix = L"/\u00E0 ";
 
-std::string Ansi(const std::wstring& text) {
-    const int length = static_cast<int>(text.size());
-    const int bytes =
-        ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), length, out.data(), bytes, nullptr, nullptr);
-    return out;
-}
-
 // A folder holding Tolvakey.exe and, unless a case says otherwise, a stand-in Tolvanex.exe that
 // keeps running once started, as the application would.
 class TolvakeyRun : public ::testing::Test {
@@ -63,7 +54,7 @@ TEST_P(TolvakeyHandOff, StartsTolvanexAndSetsTheClipboard) {
     EXPECT_TRUE(run.boxes.empty());
     const std::wstring expected = Prefix + GetParam().command;
     EXPECT_EQ(ClipboardUnicode(), expected);
-    EXPECT_EQ(ClipboardAnsi(), Ansi(expected));
+    EXPECT_EQ(ClipboardAnsi(), Encode(expected, CP_ACP));
 
     EXPECT_EQ(ProcessesOf(application), 1);
     const StandInRecord started = AwaitRecord(application);

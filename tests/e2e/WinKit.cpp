@@ -452,13 +452,17 @@ StandInRecord ReadRecord(const std::wstring& standInPath) {
     return record;
 }
 
-std::string Utf8(const std::wstring& text) {
+std::string Encode(const std::wstring& text, UINT codePage) {
     const int length = static_cast<int>(text.size());
     const int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
+        ::WideCharToMultiByte(codePage, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, out.data(), bytes, nullptr, nullptr);
+    ::WideCharToMultiByte(codePage, 0, text.c_str(), length, out.data(), bytes, nullptr, nullptr);
     return out;
+}
+
+std::string Utf8(const std::wstring& text) {
+    return Encode(text, CP_UTF8);
 }
 
 std::wstring FromUtf8(const std::string& text) {

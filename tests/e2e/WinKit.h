@@ -109,6 +109,8 @@ StandInRecord ReadRecord(const std::wstring& standInPath);
 // A started stand-in writes its record a moment later: waits for its first line.
 StandInRecord AwaitRecord(const std::wstring& standInPath, DWORD timeoutMs = 10000);
 
+// The text in a code page's bytes: CP_UTF8, CP_ACP.
+std::string Encode(const std::wstring& text, UINT codePage);
 std::string Utf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& text);
 

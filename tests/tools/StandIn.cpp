@@ -3,29 +3,18 @@
 // itself a line when it starts (time, current folder, how it was asked to show its window, its
 // command line) and another when it ends. It runs for the milliseconds written in
 // "<own name>.ms" beside it, 0 when there is none.
+#include "WinKit.h"
+
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+using tolvanex::e2e::EpochMs;
+using tolvanex::e2e::Utf8;
+
 namespace {
-
-std::uint64_t EpochMs() {
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
-    return ticks / 10000 - 11644473600000ull;
-}
-
-std::string Utf8(const std::wstring& text) {
-    const int length = static_cast<int>(text.size());
-    const int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), length, out.data(), bytes, nullptr, nullptr);
-    return out;
-}
 
 void Append(const std::wstring& path, const std::string& line) {
     // Other stand-ins may write beside this one; append whole lines, retrying a locked file.
