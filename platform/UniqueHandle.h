@@ -6,6 +6,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace tolvanex {
