@@ -24,7 +24,7 @@ bool IsSeparator(wchar_t ch) {
 }
 
 wchar_t AsciiLower(wchar_t ch) {
-    return (ch >= L'A' && ch <= L'Z') ? ch - L'A' + L'a' : ch;
+    return (ch >= L'A' && ch <= L'Z') ? static_cast<wchar_t>(ch - L'A' + L'a') : ch;
 }
 
 bool EqualIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {

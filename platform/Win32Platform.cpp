@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <cstring>
+#include <utility>
 
 namespace tolvanex {
 
@@ -37,6 +38,44 @@ template <typename Char> UniqueGlobal GlobalCopy(const Char* text, std::size_t c
     target[count] = Char{0};
     ::GlobalUnlock(block.get());
     return block;
+}
+
+// A function of a DLL looked up by name; null when the DLL lacks it.
+template <typename Function> Function Lookup(HMODULE module, const char* name) {
+    if (module == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+
+// Starts a program through the shell, which asks for consent when the program wants elevation.
+// Shell32 and ole32 are loaded for this alone, from System32: most runs never need them, and
+// every DLL loaded at start is time on each key press and one more DLL to plant.
+HANDLE StartThroughShell(const std::wstring& application) {
+    const UniqueModule shell(
+        ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    const UniqueModule com(::LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    const auto shellExecuteEx =
+        Lookup<BOOL(WINAPI*)(SHELLEXECUTEINFOW*)>(shell.get(), "ShellExecuteExW");
+    const auto coInitializeEx = Lookup<HRESULT(WINAPI*)(void*, DWORD)>(com.get(), "CoInitializeEx");
+    const auto coUninitialize = Lookup<void(WINAPI*)()>(com.get(), "CoUninitialize");
+    if (shellExecuteEx == nullptr) {
+        return nullptr;
+    }
+    // Shell extensions that may take part want COM in a single-threaded apartment.
+    const bool comReady =
+        coInitializeEx != nullptr && coUninitialize != nullptr &&
+        SUCCEEDED(coInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    SHELLEXECUTEINFOW execute{};
+    execute.cbSize = sizeof execute;
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    execute.lpFile = application.c_str();
+    execute.nShow = SW_SHOWNORMAL;
+    const BOOL launched = shellExecuteEx(&execute);
+    if (comReady) {
+        coUninitialize();
+    }
+    return launched ? execute.hProcess : nullptr;
 }
 
 bool HandOver(UINT format, UniqueGlobal block) {
@@ -152,25 +191,22 @@ std::optional<ProcessId> Win32Platform::StartProgramFile(std::wstring_view path)
         return std::nullopt;
     }
     // An installer that asks for administrator rights: the shell shows the consent prompt.
-    const HRESULT com =
-        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    SHELLEXECUTEINFOW execute{};
-    execute.cbSize = sizeof execute;
-    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    execute.lpFile = application.c_str();
-    execute.nShow = SW_SHOWNORMAL;
-    const BOOL launched = ::ShellExecuteExW(&execute);
-    if (SUCCEEDED(com)) {
-        ::CoUninitialize();
-    }
-    if (!launched || execute.hProcess == nullptr) {
+    UniqueProcess process(StartThroughShell(application));
+    const DWORD id = process ? ::GetProcessId(process.get()) : 0;
+    if (id == 0) {
         return std::nullopt;
     }
-    lastStarted_.reset(execute.hProcess);
-    return ::GetProcessId(execute.hProcess);
+    lastStarted_ = std::move(process);
+    return id;
 }
 
 void Win32Platform::WaitForProcess(ProcessId id, std::uint32_t milliseconds) {
+    // The process just started is waited for through the handle its start gave: opening it
+    // again by identifier may be refused, say across integrity levels.
+    if (lastStarted_ && ::GetProcessId(lastStarted_.get()) == id) {
+        ::WaitForSingleObject(lastStarted_.get(), milliseconds);
+        return;
+    }
     const UniqueProcess process(::OpenProcess(SYNCHRONIZE, TRUE, id));
     if (process) {
         ::WaitForSingleObject(process.get(), milliseconds);

@@ -2,6 +2,7 @@
 
 #include "BuildSettings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <string_view>
@@ -17,6 +18,8 @@ constexpr std::wstring_view MainInstallerFile = L"Install.exe";
 constexpr std::uint32_t PrerequisiteWaitMs = 10000;
 constexpr double PauseAfterPrerequisite = 1.0;
 constexpr double SecondsPerDay = 86400.0;
+// One wait between clock readings lasts at most this long, so any duration converts safely.
+constexpr double MaxWaitMs = 60000.0;
 
 std::wstring WithSupport(std::wstring_view lead) {
     return std::wstring(lead) + SupportEmail + L" for assistance.";
@@ -61,7 +64,8 @@ void PauseSeconds(Platform& platform, double seconds) {
         // installer may still be running and needs the processor more.
         const double remaining = start + seconds - now;
         if (remaining > 0) {
-            platform.WaitForEvents(static_cast<std::uint32_t>(std::ceil(remaining * 1000.0)));
+            const double ms = std::min(std::ceil(remaining * 1000.0), MaxWaitMs);
+            platform.WaitForEvents(static_cast<std::uint32_t>(ms));
         }
     }
 }

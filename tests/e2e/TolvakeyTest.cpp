@@ -55,6 +55,13 @@ TEST_P(TolvakeyHandOff, StartsTolvanexAndSetsTheClipboard) {
     const std::wstring expected = Prefix + GetParam().command;
     EXPECT_EQ(ClipboardUnicode(), expected);
     EXPECT_EQ(ClipboardAnsi(), Encode(expected, CP_ACP));
+    // The 8-bit text was put there, not made up by Windows from the Unicode text with the code
+    // page of whatever input language is active.
+    const std::vector<UINT> formats = ClipboardFormats();
+    ASSERT_GE(formats.size(), 2u);
+    EXPECT_EQ(formats[0], static_cast<UINT>(CF_UNICODETEXT));
+    EXPECT_EQ(formats[1], static_cast<UINT>(CF_TEXT));
+    EXPECT_FALSE(ClipboardHasTestFormat()) << "what was on the clipboard before stays beside it";
 
     EXPECT_EQ(ProcessesOf(application), 1);
     const StandInRecord started = AwaitRecord(application);
@@ -93,6 +100,7 @@ TEST_F(TolvakeyRun, NoArgumentsWarnsAndChangesNothing) {
         EXPECT_EQ(run.boxes[0].buttons, std::vector<std::wstring>{L"OK"});
     }
     EXPECT_EQ(ClipboardUnicode(), L"earlier content");
+    EXPECT_TRUE(ClipboardHasTestFormat());
     EXPECT_EQ(ProcessesOf(application), 0);
 }
 
@@ -142,7 +150,9 @@ TEST_F(TolvakeyRun, WaitsForAClipboardHeldForAMoment) {
     ClipboardHold hold;
     ASSERT_TRUE(hold.Held());
     const HANDLE launched = StartProgram(launcher, L"6 1");
-    ::Sleep(400);
+    // Tolvanex starting shows Tolvakey has come to the clipboard, or is about to.
+    ASSERT_EQ(AwaitRecord(application).starts, 1);
+    ::Sleep(300);
     hold.Release();
     ASSERT_TRUE(WaitForExit(launched, 10000));
     DWORD exitCode = 0;
@@ -160,6 +170,7 @@ TEST_F(TolvakeyRun, GivesUpOnAClipboardHeldForGood) {
     hold.Release();
     EXPECT_EQ(run.exitCode, 2u);
     EXPECT_EQ(ClipboardUnicode(), L"earlier content");
+    EXPECT_TRUE(ClipboardHasTestFormat());
 }
 
 } // namespace

@@ -278,6 +278,11 @@ HWND OwnerWindow() {
     return window;
 }
 
+UINT TestFormat() {
+    static const UINT format = ::RegisterClipboardFormatW(L"TolvanexTestMarker");
+    return format;
+}
+
 template <typename Text> std::optional<Text> ReadClipboard(UINT format) {
     if (!OpenClipboardPatiently(OwnerWindow())) {
         throw std::runtime_error("the clipboard stays held");
@@ -294,6 +299,23 @@ template <typename Text> std::optional<Text> ReadClipboard(UINT format) {
 }
 
 } // namespace
+
+std::vector<UINT> ClipboardFormats() {
+    if (!OpenClipboardPatiently(OwnerWindow())) {
+        throw std::runtime_error("the clipboard stays held");
+    }
+    std::vector<UINT> formats;
+    for (UINT format = ::EnumClipboardFormats(0); format != 0;
+         format = ::EnumClipboardFormats(format)) {
+        formats.push_back(format);
+    }
+    ::CloseClipboard();
+    return formats;
+}
+
+bool ClipboardHasTestFormat() {
+    return ::IsClipboardFormatAvailable(TestFormat()) != FALSE;
+}
 
 std::optional<std::wstring> ClipboardUnicode() {
     return ReadClipboard<std::wstring>(CF_UNICODETEXT);
@@ -316,6 +338,12 @@ bool SetClipboard(const std::wstring& text) {
         set = ::SetClipboardData(CF_UNICODETEXT, block) != nullptr;
         if (!set) {
             ::GlobalFree(block);
+        }
+    }
+    if (const HGLOBAL marker = ::GlobalAlloc(GMEM_MOVEABLE, 1)) {
+        if (::SetClipboardData(TestFormat(), marker) == nullptr) {
+            ::GlobalFree(marker);
+            set = false;
         }
     }
     ::CloseClipboard();

@@ -71,8 +71,14 @@ std::uint64_t EpochMs();
 // The clipboard, as Unicode text and as 8-bit text; empty when it holds no such format.
 std::optional<std::wstring> ClipboardUnicode();
 std::optional<std::string> ClipboardAnsi();
-// Replaces the clipboard's content with Unicode text only.
+// Replaces the clipboard's content with Unicode text and a private format of the tests', as
+// other programs leave formats beside their text.
 bool SetClipboard(const std::wstring& text);
+// The clipboard's formats in the order they are enumerated: those a program put there, in its
+// order, then those Windows makes up from them.
+std::vector<UINT> ClipboardFormats();
+// Whether the clipboard still holds that private format.
+bool ClipboardHasTestFormat();
 
 // Holds the clipboard open, as another program may, for as long as it lives.
 class ClipboardHold {

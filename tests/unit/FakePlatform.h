@@ -119,6 +119,7 @@ class FakePlatform : public Platform {
     }
     bool EmptyClipboard() override {
         Expect(clipboardOpen, "EmptyClipboard on a closed clipboard");
+        ++clipboardEmpties;
         if (clipboardEmptyFails) {
             return false;
         }
@@ -147,6 +148,7 @@ class FakePlatform : public Platform {
     void Sleep(std::uint32_t milliseconds) override { nowMs += milliseconds; }
 
     int clipboardOpens = 0;
+    int clipboardEmpties = 0;
     bool clipboardOpen = false;
 
   private:

@@ -154,6 +154,8 @@ TEST_P(MainTest, HandsTheCommandOver) {
 
     EXPECT_EQ(Main(platform), row.status);
     EXPECT_EQ(platform.effects, row.effects);
+    // Emptied first, so that the command is all the clipboard holds and this program owns it.
+    EXPECT_EQ(platform.clipboardEmpties, row.status == HandedOver ? 1 : 0);
     EXPECT_FALSE(platform.clipboardOpen);
 }
 
