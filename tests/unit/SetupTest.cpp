@@ -242,7 +242,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PauseRow{"Negative", 36000.0, -5.0, 0, 0, 0, 0, 1},
                       PauseRow{"NotANumber", 36000.0, Nan, 0, 0, 0, 0, 0},
                       PauseRow{"Endless", 36000.0, Inf, 0, 0, 0, 0, 0},
-                      PauseRow{"Fraction", 0.0, 0.0005, 0, 1, 1, 1, 2}),
+                      PauseRow{"Fraction", 0.0, 0.0005, 0, 1, 1, 1, 2},
+                      PauseRow{"LongWaitsInSteps", 3600.0, 7200.0, 0, 7200000, 7200001, 120, 122}),
     testing::RowName());
 
 } // namespace
