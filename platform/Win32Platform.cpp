@@ -91,13 +91,8 @@ bool HandOver(UINT format, UniqueGlobal block) {
 void RestrictDllSearchToSystem32() {
     // Looked up rather than imported: Windows 7 has it only with an update, and a program that
     // imports a missing function does not start at all.
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault =
-        kernel == nullptr
-            ? nullptr
-            : reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void (*)()>(
-                  ::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    const auto setDefault = Lookup<BOOL(WINAPI*)(DWORD)>(::GetModuleHandleW(L"kernel32.dll"),
+                                                         "SetDefaultDllDirectories");
     if (setDefault != nullptr) {
         setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
     } else {

@@ -78,6 +78,13 @@ class SetupRun : public ::testing::Test {
     // Runs Setup from another current folder, as a double click in Explorer would.
     RunResult RunSetup() { return RunProgram(setup, L"", elsewhere.Path()); }
 
+    // Runs Setup beside both installers, the prerequisite running for the time given.
+    RunResult RunWithBothInstallers(unsigned prerequisiteMs = 0) {
+        Place(prerequisite, Item::Program, prerequisiteMs);
+        Place(mainInstaller, Item::Program);
+        return RunSetup();
+    }
+
     // Checks that the stand-in ran once, in the installation folder, started by its quoted path.
     void ExpectStartedProperly(const std::wstring& path, const StandInRecord& record) {
         EXPECT_EQ(record.starts, 1) << Utf8(path);
@@ -148,10 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
 // --- order and timing ---
 
 TEST_F(SetupRun, StartsTheMainInstallerOneSecondAfterAQuickPrerequisite) {
-    Place(prerequisite, Item::Program, 300);
-    Place(mainInstaller, Item::Program);
-
-    const RunResult run = RunSetup();
+    const RunResult run = RunWithBothInstallers(300);
 
     ASSERT_EQ(run.exitCode, 0u);
     const StandInRecord first = ReadRecord(prerequisite);
@@ -164,10 +168,7 @@ TEST_F(SetupRun, StartsTheMainInstallerOneSecondAfterAQuickPrerequisite) {
 }
 
 TEST_F(SetupRun, GoesOnAfterTenSecondsWhileThePrerequisiteStillRuns) {
-    Place(prerequisite, Item::Program, 14000);
-    Place(mainInstaller, Item::Program);
-
-    const RunResult run = RunSetup();
+    const RunResult run = RunWithBothInstallers(14000);
 
     ASSERT_EQ(run.exitCode, 0u);
     const StandInRecord second = AwaitRecord(mainInstaller);
@@ -191,10 +192,7 @@ TEST_F(SetupInFolderWithBlanks, NeverStartsAProgramNamedLikeTheFolder) {
     // An unquoted "...\Some dir\msttss22L.exe" would start "...\Some.exe" first.
     const std::wstring decoy = dir.Path().substr(0, dir.Path().rfind(L'\\')) + L"\\Some.exe";
     CopyProgram(L"StandIn.exe", decoy);
-    Place(prerequisite, Item::Program);
-    Place(mainInstaller, Item::Program);
-
-    const RunResult run = RunSetup();
+    const RunResult run = RunWithBothInstallers();
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.boxes.empty());
@@ -209,10 +207,7 @@ class SetupInFolderOutsideAscii : public SetupRun {
 };
 
 TEST_F(SetupInFolderOutsideAscii, RunsBothInstallers) {
-    Place(prerequisite, Item::Program);
-    Place(mainInstaller, Item::Program);
-
-    const RunResult run = RunSetup();
+    const RunResult run = RunWithBothInstallers();
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.boxes.empty());
