@@ -1,6 +1,7 @@
 #include "Win32Platform.h"
 
 #include "CommandLine.h"
+#include "TimeOfDay.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -153,16 +154,24 @@ std::optional<ProcessId> Win32Platform::Started(PROCESS_INFORMATION& info) {
     return info.dwProcessId;
 }
 
-std::optional<ProcessId> Win32Platform::StartProgram(std::wstring_view commandLine) {
-    // CreateProcessW may write into the command line, so it gets its own copy.
-    std::wstring line(commandLine);
+DWORD Win32Platform::LaunchProcess(const wchar_t* application, std::wstring& commandLine,
+                                   PROCESS_INFORMATION& info) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
+    if (!::CreateProcessW(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          nullptr, &startup, &info)) {
+        return ::GetLastError();
+    }
+    return 0;
+}
+
+std::optional<ProcessId> Win32Platform::StartProgram(std::wstring_view commandLine) {
+    // CreateProcessW may write into the command line, so it gets its own copy.
+    std::wstring line(commandLine);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
+    if (LaunchProcess(nullptr, line, info) != 0) {
         return std::nullopt;
     }
     return Started(info);
@@ -173,16 +182,12 @@ std::optional<ProcessId> Win32Platform::StartProgramFile(std::wstring_view path)
     // path with blanks would let Windows try "C:\Some.exe" for "C:\Some dir\Install.exe".
     const std::wstring application(path);
     std::wstring line = L"\"" + application + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION info{};
-    if (::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                         nullptr, &startup, &info)) {
+    const DWORD error = LaunchProcess(application.c_str(), line, info);
+    if (error == 0) {
         return Started(info);
     }
-    if (::GetLastError() != ErrorElevationRequired) {
+    if (error != ErrorElevationRequired) {
         return std::nullopt;
     }
     // An installer that asks for administrator rights: the shell shows the consent prompt.
@@ -292,7 +297,7 @@ void Win32Platform::CloseClipboard() {
 double Win32Platform::SecondsSinceMidnight() {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    return now.wHour * 3600.0 + now.wMinute * 60.0 + now.wSecond + now.wMilliseconds / 1000.0;
+    return SecondsOfDay(now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
 }
 
 std::uint64_t Win32Platform::TickCount() {

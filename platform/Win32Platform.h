@@ -43,6 +43,13 @@ class Win32Platform : public Platform {
     std::uint64_t TickCount() override;
     void Sleep(std::uint32_t milliseconds) override;
 
+  protected:
+    // Where every start creates its process: CreateProcessW with the window shown normally, in
+    // the current folder. Returns 0 or the error CreateProcessW gave. Tests replace it to take
+    // the paths Wine never takes (a program that needs elevation).
+    virtual DWORD LaunchProcess(const wchar_t* application, std::wstring& commandLine,
+                                PROCESS_INFORMATION& info);
+
   private:
     std::optional<ProcessId> Started(PROCESS_INFORMATION& info);
 

@@ -1,6 +1,7 @@
 #include "Setup.h"
 
 #include "BuildSettings.h"
+#include "TimeOfDay.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,7 +18,6 @@ constexpr std::wstring_view PrerequisiteFile = L"msttss22L.exe";
 constexpr std::wstring_view MainInstallerFile = L"Install.exe";
 constexpr std::uint32_t PrerequisiteWaitMs = 10000;
 constexpr double PauseAfterPrerequisite = 1.0;
-constexpr double SecondsPerDay = 86400.0;
 // One wait between clock readings lasts at most this long, so any duration converts safely.
 constexpr double MaxWaitMs = 60000.0;
 

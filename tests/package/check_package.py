@@ -234,7 +234,8 @@ class ProgramFiles(unittest.TestCase):
                     if line.startswith("TOLVANEX_") and ":" in line.split("=", 1)[0]:
                         configure.append("-D" + line.rstrip("\n"))
             subprocess.run(configure, check=True, stdout=subprocess.DEVNULL)
-            subprocess.run(["cmake", "--build", again, "-j", str(os.cpu_count() or 2)],
+            subprocess.run(["cmake", "--build", again, "-j", str(os.cpu_count() or 2),
+                            "--target", "Setup", "Tolvakey"],
                            check=True, stdout=subprocess.DEVNULL)
             for name in PROGRAMS:
                 with self.subTest(name):

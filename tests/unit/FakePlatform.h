@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Platform.h"
+#include "TimeOfDay.h"
 
 #include <climits>
 #include <cmath>
@@ -140,9 +141,14 @@ class FakePlatform : public Platform {
         clipboardOpen = false;
     }
 
+    // Read off the clock's fields, as Windows gives them, with the same arithmetic as on Windows.
     double SecondsSinceMidnight() override {
         ++clockReadings;
-        return std::fmod(dayStartSeconds + static_cast<double>(nowMs) / 1000.0, 86400.0);
+        const auto dayStartMs = static_cast<std::uint64_t>(std::llround(dayStartSeconds * 1000.0));
+        const std::uint64_t ms = (dayStartMs + nowMs) % 86400000u;
+        return SecondsOfDay(static_cast<unsigned>(ms / 3600000u),
+                            static_cast<unsigned>(ms / 60000u % 60u),
+                            static_cast<unsigned>(ms / 1000u % 60u), static_cast<unsigned>(ms % 1000u));
     }
     std::uint64_t TickCount() override { return nowMs; }
     void Sleep(std::uint32_t milliseconds) override { nowMs += milliseconds; }

@@ -246,5 +246,19 @@ INSTANTIATE_TEST_SUITE_P(
                       PauseRow{"LongWaitsInSteps", 3600.0, 7200.0, 0, 7200000, 7200001, 120, 122}),
     testing::RowName());
 
+// Two readings of the clock in the same millisecond must compare equal: one that compared below
+// the stored start would look like midnight passing, and the pause would end at once.
+TEST(PauseSeconds, LastsItsDurationFromAnyMillisecond) {
+    for (const double second : {36000.0, 86398.0}) {
+        for (int ms = 0; ms < 1000; ++ms) {
+            FakePlatform platform;
+            platform.dayStartSeconds = second + ms / 1000.0;
+            PauseSeconds(platform, 1.0);
+            EXPECT_GE(platform.nowMs, 1000u) << "begun at " << second << " s + " << ms << " ms";
+            EXPECT_LE(platform.nowMs, 1001u) << "begun at " << second << " s + " << ms << " ms";
+        }
+    }
+}
+
 } // namespace
 } // namespace tolvanex::setup
