@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Checks the shipped 32-bit programs as files: format, subsystem, imports, version information,
-icons, manifests, and that building again from the same sources gives the same bytes.
+icons, manifests, the Authenticode signature, and that building again from the same sources gives
+the same bytes. The files are read with pefile (Debian's python3-pefile), a maintained PE parser.
 
-Usage: check_package.py --bin DIR --source DIR [unittest options]
+Usage: check_package.py --bin DIR --source DIR [--signed] [unittest options]
+  --signed: the programs in DIR must carry a signature (scripts/sign); without it, none.
 """
 
 import argparse
 import os
-import shutil
 import struct
 import subprocess
 import sys
@@ -15,12 +16,18 @@ import tempfile
 import unittest
 import xml.etree.ElementTree as ElementTree
 
+import pefile
+
 ARGS = None
 
 # Windows' own DLLs: nothing else may be needed at run time.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "msvcrt.dll"}
 
-RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+RT_ICON = pefile.RESOURCE_TYPE["RT_ICON"]
+RT_GROUP_ICON = pefile.RESOURCE_TYPE["RT_GROUP_ICON"]
+RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
+SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
 
 EXPECTED_STRINGS = {
     "Setup.exe": {"FileVersion": "1.00", "ProductVersion": "1.00", "ProductName": "Setup",
@@ -32,135 +39,60 @@ EXECUTION_LEVEL = {"Setup.exe": "requireAdministrator", "Tolvakey.exe": "asInvok
 PROGRAMS = sorted(EXPECTED_STRINGS)
 
 
-class PeFile:
-    """The parts of a PE file the checks read."""
-
-    def __init__(self, path):
-        with open(path, "rb") as f:
-            self.data = f.read()
-        data = self.data
-        if data[:2] != b"MZ":
-            raise ValueError(f"{path}: no MZ header")
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        if data[pe:pe + 4] != b"PE\0\0":
-            raise ValueError(f"{path}: no PE signature")
-        (self.machine, sections, self.timestamp, _, _, optional_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
-        directories = optional + (96 if self.magic == 0x10B else 112)
-        self.directories = [struct.unpack_from("<II", data, directories + 8 * i)
-                            for i in range(16)]
-        self.sections = []
-        table = optional + optional_size
-        for i in range(sections):
-            name, vsize, vaddr, rawsize, rawptr = struct.unpack_from("<8sIIII", data,
-                                                                     table + 40 * i)
-            self.sections.append((name.rstrip(b"\0"), vaddr, max(vsize, rawsize), rawptr))
-
-    def offset(self, rva):
-        for _, vaddr, size, rawptr in self.sections:
-            if vaddr <= rva < vaddr + size:
-                return rva - vaddr + rawptr
-        raise ValueError(f"RVA {rva:#x} lies in no section")
-
-    def c_string(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def imported_dlls(self):
-        rva, _ = self.directories[1]
-        dlls = []
-        at = self.offset(rva)
-        while True:
-            lookup, _, _, name, first = struct.unpack_from("<IIIII", self.data, at)
-            if lookup == 0 and name == 0 and first == 0:
-                return dlls
-            dlls.append(self.c_string(name))
-            at += 20
-
-    def resources(self):
-        """{(type, id): [bytes, ...]} for every resource with numeric type and id."""
-        rva, _ = self.directories[2]
-        base = self.offset(rva)
-        found = {}
-
-        def entries(directory):
-            named, ids = struct.unpack_from("<HH", self.data, base + directory + 12)
-            for i in range(named + ids):
-                name, target = struct.unpack_from("<II", self.data, base + directory + 16 + 8 * i)
-                yield name, target
-
-        for kind, kind_dir in entries(0):
-            for ident, ident_dir in entries(kind_dir & 0x7FFFFFFF):
-                for _, leaf in entries(ident_dir & 0x7FFFFFFF):
-                    data_rva, size, _, _ = struct.unpack_from("<IIII", self.data, base + leaf)
-                    start = self.offset(data_rva)
-                    found.setdefault((kind, ident), []).append(self.data[start:start + size])
-        return found
+def resources(pe):
+    """{(type, id): [bytes, ...]} for every resource with numeric type and id."""
+    found = {}
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for ident in kind.directory.entries:
+            for language in ident.directory.entries:
+                leaf = language.data.struct
+                found.setdefault((kind.id, ident.id), []).append(
+                    pe.get_data(leaf.OffsetToData, leaf.Size))
+    return found
 
 
-def read_version_info(blob):
-    """The fixed versions and the strings of a VS_VERSIONINFO block."""
-
-    def node(at):
-        length, value_length, kind = struct.unpack_from("<HHH", blob, at)
-        key_start = at + 6
-        key_end = key_start
-        while blob[key_end:key_end + 2] != b"\0\0":
-            key_end += 2
-        key = blob[key_start:key_end].decode("utf-16-le")
-        value_at = (key_end + 2 + 3) & ~3
-        value_size = value_length * 2 if kind == 1 else value_length
-        value = blob[value_at:value_at + value_size]
-        children_at = (value_at + value_size + 3) & ~3
-        return key, value, kind, at + length, children_at
-
-    def children(start, end):
-        at = start
-        while at < end:
-            key, value, kind, next_at, children_at = node(at)
-            yield key, value, kind, children_at, next_at
-            at = (next_at + 3) & ~3
-
-    key, fixed, _, end, children_at = node(0)
-    assert key == "VS_VERSION_INFO", key
-    signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed)
-    assert signature == 0xFEEF04BD, hex(signature)
+def version_info(pe):
+    """The fixed file and product versions, the strings by table, and the translations."""
+    fixed = pe.VS_FIXEDFILEINFO[0]
 
     def four(ms, ls):
         return (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
     strings, translations = {}, []
-    for key, value, _, sub_at, sub_end in children(children_at, end):
-        if key == "StringFileInfo":
-            for table, _, _, entry_at, entry_end in children(sub_at, sub_end):
-                for name, text, _, _, _ in children(entry_at, entry_end):
-                    strings[(table, name)] = text.decode("utf-16-le").rstrip("\0")
-        elif key == "VarFileInfo":
-            for _, var, _, _, _ in children(sub_at, sub_end):
-                translations += list(struct.unpack_from(f"<{len(var) // 2}H", var))
-    return four(file_ms, file_ls), four(product_ms, product_ls), strings, translations
+    for info in pe.FileInfo[0]:
+        for table in getattr(info, "StringTable", []):
+            for key, value in table.entries.items():
+                strings[(table.LangID.decode(), key.decode())] = value.decode()
+        for var in getattr(info, "Var", []):
+            for value in var.entry.values():
+                translations += [int(number, 16) for number in value.split()]
+    return (four(fixed.FileVersionMS, fixed.FileVersionLS),
+            four(fixed.ProductVersionMS, fixed.ProductVersionLS), strings, translations)
 
 
 class ProgramFiles(unittest.TestCase):
     def program(self, name):
-        return PeFile(os.path.join(ARGS.bin, name))
+        with open(os.path.join(ARGS.bin, name), "rb") as f:
+            return pefile.PE(data=f.read())
 
     def test_format(self):
         for name in PROGRAMS:
             with self.subTest(name):
                 pe = self.program(name)
-                self.assertEqual(pe.machine, 0x14C, "i386")
-                self.assertEqual(pe.magic, 0x10B, "PE32")
-                self.assertEqual(pe.subsystem, 2, "Windows GUI")
-                self.assertEqual(pe.timestamp, 0, "no build time inside")
+                self.assertEqual(pe.FILE_HEADER.Machine,
+                                 pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"])
+                self.assertEqual(pe.OPTIONAL_HEADER.Magic, pefile.OPTIONAL_HEADER_MAGIC_PE)
+                self.assertEqual(pe.OPTIONAL_HEADER.Subsystem,
+                                 pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"])
+                self.assertEqual(pe.FILE_HEADER.TimeDateStamp, 0, "no build time inside")
+                # Signing tools rewrite the checksum; a stale one is rejected by some checks.
+                self.assertTrue(pe.verify_checksum(), "PE checksum")
 
     def test_imports_only_system_dlls(self):
         for name in PROGRAMS:
             with self.subTest(name):
-                dlls = {dll.lower() for dll in self.program(name).imported_dlls()}
+                dlls = {entry.dll.decode().lower()
+                        for entry in self.program(name).DIRECTORY_ENTRY_IMPORT}
                 self.assertIn("kernel32.dll", dlls)
                 self.assertLessEqual(dlls, SYSTEM_DLLS)
 
@@ -168,14 +100,14 @@ class ProgramFiles(unittest.TestCase):
         # Looked up by name at run time, so the name must be in the file.
         for name in PROGRAMS:
             with self.subTest(name):
-                self.assertIn(b"SetDefaultDllDirectories\0", self.program(name).data)
+                self.assertIn(b"SetDefaultDllDirectories\0", self.program(name).__data__)
 
     def test_version_information(self):
         for name in PROGRAMS:
             with self.subTest(name):
-                blobs = self.program(name).resources()[(RT_VERSION, 1)]
-                self.assertEqual(len(blobs), 1)
-                file_version, product_version, strings, translations = read_version_info(blobs[0])
+                pe = self.program(name)
+                self.assertEqual(len(pe.VS_FIXEDFILEINFO), 1)
+                file_version, product_version, strings, translations = version_info(pe)
                 self.assertEqual(file_version, (1, 0, 0, 0))
                 self.assertEqual(product_version, (1, 0, 0, 0))
                 self.assertEqual(translations, [0x409, 1200])
@@ -188,7 +120,7 @@ class ProgramFiles(unittest.TestCase):
     def test_icon_sizes(self):
         for name in PROGRAMS:
             with self.subTest(name):
-                found = self.program(name).resources()
+                found = resources(self.program(name))
                 groups = sorted(ident for kind, ident in found if kind == RT_GROUP_ICON)
                 self.assertEqual(groups[:1], [1], "the application icon has the lowest id")
                 group = found[(RT_GROUP_ICON, 1)][0]
@@ -199,14 +131,18 @@ class ProgramFiles(unittest.TestCase):
                     width, height, _, _, _, _, size, ident = struct.unpack_from(
                         "<BBBBHHIH", group, 6 + 14 * i)
                     sizes.add((width, height))
-                    self.assertEqual(len(found[(RT_ICON, ident)][0]), size)
+                    image = found[(RT_ICON, ident)][0]
+                    self.assertEqual(len(image), size)
+                    # A Windows bitmap (not PNG), 32 bits a pixel: alpha, read by every version.
+                    header_size, _, _, _, bit_count = struct.unpack_from("<IiiHH", image)
+                    self.assertEqual((header_size, bit_count), (40, 32), (width, height))
                 self.assertEqual(sizes, {(16, 16), (32, 32), (48, 48)})
 
     def test_manifest(self):
         ns = {"v1": "urn:schemas-microsoft-com:asm.v1", "v3": "urn:schemas-microsoft-com:asm.v3"}
         for name in PROGRAMS:
             with self.subTest(name):
-                text = self.program(name).resources()[(RT_MANIFEST, 1)][0]
+                text = resources(self.program(name))[(RT_MANIFEST, 1)][0]
                 root = ElementTree.fromstring(text)
                 level = root.find(".//v3:requestedExecutionLevel", ns)
                 self.assertEqual(level.get("level"), EXECUTION_LEVEL[name])
@@ -224,8 +160,28 @@ class ProgramFiles(unittest.TestCase):
                 if name == "Setup.exe":
                     self.assertEqual(pinned.get("version.dll"), "%SystemRoot%\\system32\\")
 
+    def test_signature(self):
+        """Signed: one PKCS#7 certificate entry at the end of the file. Unsigned: none."""
+        for name in PROGRAMS:
+            with self.subTest(name):
+                pe = self.program(name)
+                directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY]
+                if not ARGS.signed:
+                    self.assertEqual((directory.VirtualAddress, directory.Size), (0, 0))
+                    continue
+                # The directory's address is a file offset: the signature is not loaded.
+                at, size = directory.VirtualAddress, directory.Size
+                self.assertGreater(size, 8)
+                self.assertEqual(at + size, len(pe.__data__), "the signature ends the file")
+                length, revision, kind = struct.unpack_from("<IHH", pe.__data__, at)
+                self.assertLessEqual(length, size)
+                self.assertEqual((revision, kind),
+                                 (WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA))
+
     def test_built_again_the_same(self):
         """A second build from the same sources, in another folder, gives the same bytes."""
+        if ARGS.signed:
+            self.skipTest("signed files differ from a build by their signature")
         with tempfile.TemporaryDirectory(prefix="tolvanex-again-") as again:
             # With the vendor's settings of this build, which may differ from the defaults.
             configure = ["cmake", "-S", ARGS.source, "-B", again, "--preset", "release"]
@@ -249,6 +205,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bin", required=True)
     parser.add_argument("--source", required=True)
+    parser.add_argument("--signed", action="store_true")
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
