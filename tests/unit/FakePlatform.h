@@ -146,9 +146,9 @@ class FakePlatform : public Platform {
         ++clockReadings;
         const auto dayStartMs = static_cast<std::uint64_t>(std::llround(dayStartSeconds * 1000.0));
         const std::uint64_t ms = (dayStartMs + nowMs) % 86400000u;
-        return SecondsOfDay(static_cast<unsigned>(ms / 3600000u),
-                            static_cast<unsigned>(ms / 60000u % 60u),
-                            static_cast<unsigned>(ms / 1000u % 60u), static_cast<unsigned>(ms % 1000u));
+        return SecondsOfDay(
+            static_cast<unsigned>(ms / 3600000u), static_cast<unsigned>(ms / 60000u % 60u),
+            static_cast<unsigned>(ms / 1000u % 60u), static_cast<unsigned>(ms % 1000u));
     }
     std::uint64_t TickCount() override { return nowMs; }
     void Sleep(std::uint32_t milliseconds) override { nowMs += milliseconds; }
