@@ -48,8 +48,8 @@ class Platform {
     // Starts the program file at a full path, with no arguments; shown normally, in the current
     // directory, not waited for.
     virtual std::optional<ProcessId> StartProgramFile(std::wstring_view path) = 0;
-    // Waits at most the given time for the process to end. Whether it ended, the time ran out
-    // or the process could not be opened is not told: callers go on alike.
+    // Waits at most the given time for a process this program started to end; returns at once
+    // for any other. Whether it ended or the time ran out is not told: callers go on alike.
     virtual void WaitForProcess(ProcessId id, std::uint32_t milliseconds) = 0;
     // The executable names of all running processes; empty optional when the process list
     // cannot be taken.

@@ -201,15 +201,11 @@ std::optional<ProcessId> Win32Platform::StartProgramFile(std::wstring_view path)
 }
 
 void Win32Platform::WaitForProcess(ProcessId id, std::uint32_t milliseconds) {
-    // The process just started is waited for through the handle its start gave: opening it
-    // again by identifier may be refused, say across integrity levels.
+    // Only a process this program started is waited for, through the handle its start gave:
+    // opening it again by identifier may be refused, say across integrity levels, and an
+    // identifier of a process that has ended may already name another one.
     if (lastStarted_ && ::GetProcessId(lastStarted_.get()) == id) {
         ::WaitForSingleObject(lastStarted_.get(), milliseconds);
-        return;
-    }
-    const UniqueProcess process(::OpenProcess(SYNCHRONIZE, TRUE, id));
-    if (process) {
-        ::WaitForSingleObject(process.get(), milliseconds);
     }
 }
 

@@ -72,7 +72,7 @@ class FakePlatform : public Platform {
         if (messageEveryMs != 0) {
             step = std::min<std::uint64_t>(step, messageEveryMs - nowMs % messageEveryMs);
         }
-        nowMs += step;
+        Advance(step);
         idleMs += step;
     }
 
@@ -84,7 +84,7 @@ class FakePlatform : public Platform {
     }
     void WaitForProcess(ProcessId id, std::uint32_t milliseconds) override {
         effects.push_back(L"wait " + std::to_wstring(id) + L" " + std::to_wstring(milliseconds));
-        nowMs += std::min<std::uint64_t>(milliseconds, processRunMs);
+        Advance(std::min<std::uint64_t>(milliseconds, processRunMs));
     }
     std::optional<std::vector<std::wstring>> ProcessNames() override {
         effects.push_back(L"list processes");
@@ -144,20 +144,47 @@ class FakePlatform : public Platform {
     // Read off the clock's fields, as Windows gives them, with the same arithmetic as on Windows.
     double SecondsSinceMidnight() override {
         ++clockReadings;
+        ReadClock();
         const auto dayStartMs = static_cast<std::uint64_t>(std::llround(dayStartSeconds * 1000.0));
         const std::uint64_t ms = (dayStartMs + nowMs) % 86400000u;
         return SecondsOfDay(
             static_cast<unsigned>(ms / 3600000u), static_cast<unsigned>(ms / 60000u % 60u),
             static_cast<unsigned>(ms / 1000u % 60u), static_cast<unsigned>(ms % 1000u));
     }
-    std::uint64_t TickCount() override { return nowMs; }
-    void Sleep(std::uint32_t milliseconds) override { nowMs += milliseconds; }
+    std::uint64_t TickCount() override {
+        ReadClock();
+        return nowMs;
+    }
+    void Sleep(std::uint32_t milliseconds) override { Advance(milliseconds); }
 
     int clipboardOpens = 0;
     int clipboardEmpties = 0;
     bool clipboardOpen = false;
 
+    // The clock moves only when the code sleeps or waits, so a loop that stops doing either would
+    // spin for ever, and one that never ends runs the clock on for good: both fail at once.
+    static constexpr int MaxReadingsWithoutTimePassing = 1000;
+    static constexpr std::uint64_t MaxRunMs = 2 * 86400000ull;
+
   private:
+    void ReadClock() {
+        if (++readingsWithoutTimePassing > MaxReadingsWithoutTimePassing) {
+            throw std::logic_error("the clock was read over and over with no time passing: a "
+                                   "loop that neither sleeps nor waits");
+        }
+    }
+    void Advance(std::uint64_t milliseconds) {
+        if (milliseconds == 0) {
+            return;
+        }
+        nowMs += milliseconds;
+        readingsWithoutTimePassing = 0;
+        if (nowMs > MaxRunMs) {
+            throw std::logic_error("the clock ran on past two days: a loop that never ends");
+        }
+    }
+
+    int readingsWithoutTimePassing = 0;
     std::optional<ProcessId> Start(const wchar_t* what, std::wstring_view program) {
         effects.push_back(what + std::wstring(program));
         if (unstartable.count(std::wstring(program)) != 0) {
