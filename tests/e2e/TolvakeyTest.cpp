@@ -138,6 +138,21 @@ INSTANTIATE_TEST_SUITE_P(Names, TolvakeyAlreadyRunning,
                                            RunningRow{"OtherEnding", L"Tolvanexe.exe", false}),
                          [](const auto& row) { return std::string(row.param.name); });
 
+// A key press must not wait for Tolvanex to come up, nor for it to end: the command waits on the
+// clipboard until Tolvanex reads it.
+TEST_F(TolvakeyRun, DoesNotWaitForATolvanexSlowToComeUp) {
+    InstallApplication();
+    WriteText(application + L".startup-ms", "4000");
+    const RunResult run = RunProgram(launcher, L"8 2", dir.Path());
+
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(ClipboardUnicode(), Prefix + L"8 2");
+    const StandInRecord started = AwaitRecord(application);
+    ASSERT_EQ(started.starts, 1);
+    EXPECT_FALSE(started.readyMs) << "Tolvakey ended only once Tolvanex was ready for input";
+    EXPECT_EQ(ProcessesOf(application), 1);
+}
+
 TEST_F(TolvakeyRun, MissingApplicationStillGetsTheCommand) {
     const RunResult run = RunProgram(launcher, L"4 4", dir.Path());
     EXPECT_EQ(run.exitCode, 0u);

@@ -473,6 +473,8 @@ StandInRecord ReadRecord(const std::wstring& standInPath) {
             record.folder = FromUtf8(folder);
             record.show = std::stoi(show);
             record.commandLine = FromUtf8(commandLine);
+        } else if (kind == "ready") {
+            record.readyMs = std::stoull(ms);
         } else if (kind == "end") {
             record.endMs = std::stoull(ms);
         }

@@ -102,9 +102,12 @@ void EndProgramsUnder(const std::wstring& folder);
 // How many running processes were started from exactly this program file.
 int ProcessesOf(const std::wstring& programPath);
 
-// A stand-in's record: one line at its start and one at its end.
+// A stand-in's record: one line at its start and one at its end (and one when it is ready, for a
+// stand-in slow to come up).
 struct StandInRecord {
     std::optional<std::uint64_t> startMs, endMs;
+    // When a stand-in slow to come up began handling messages.
+    std::optional<std::uint64_t> readyMs;
     std::wstring folder;
     int show = -1;
     std::wstring commandLine;

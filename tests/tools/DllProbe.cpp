@@ -1,0 +1,40 @@
+// Restricts its DLL search as Setup and Tolvakey do (or not, given "unrestricted"), loads
+// PlantProbe.dll by its bare name, and says by its exit status where that came from:
+// 0 the system folder, 1 this program's own folder, 2 elsewhere, 3 not loaded at all.
+#include "Win32Platform.h"
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::wstring FolderOf(const std::wstring& path) {
+    return path.substr(0, path.rfind(L'\\'));
+}
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
+    if (std::wcsstr(arguments, L"unrestricted") == nullptr) {
+        tolvanex::RestrictDllSearchToSystem32();
+    }
+    const tolvanex::UniqueModule plant(::LoadLibraryW(L"PlantProbe.dll"));
+    using LoadedFrom = DWORD(WINAPI*)(wchar_t*, DWORD);
+    const auto loadedFrom = reinterpret_cast<LoadedFrom>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(plant.get(), "LoadedFrom")));
+    if (loadedFrom == nullptr) {
+        return 3;
+    }
+    wchar_t dll[MAX_PATH * 4] = {}, self[MAX_PATH * 4] = {}, system[MAX_PATH] = {};
+    loadedFrom(dll, MAX_PATH * 4);
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+    ::GetSystemDirectoryW(system, MAX_PATH);
+    if (SameFolder(FolderOf(dll), system)) {
+        return 0;
+    }
+    return SameFolder(FolderOf(dll), FolderOf(self)) ? 1 : 2;
+}
