@@ -215,5 +215,31 @@ TEST_F(SetupInFolderOutsideAscii, RunsBothInstallers) {
     ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
 }
 
+// A kit unpacked a few folders deep: every path in it is longer than MAX_PATH. What Windows
+// does with such a kit depends on its version and settings; Wine has no such limit.
+class SetupInDeepFolder : public SetupRun {
+  protected:
+    SetupInDeepFolder() : SetupRun(DeepFolder()) {}
+
+    static std::wstring DeepFolder() {
+        std::wstring folder = L"Tolvanex Kit";
+        for (wchar_t letter = L'a'; letter < L'f'; ++letter) {
+            folder += L"\\" + std::wstring(50, letter);
+        }
+        return folder;
+    }
+};
+
+TEST_F(SetupInDeepFolder, FindsAndRunsBothInstallers) {
+    ASSERT_GT(prerequisite.size(), static_cast<std::size_t>(MAX_PATH));
+    const RunResult run = RunWithBothInstallers();
+
+    // Above all no "Missing File" for installers that are there.
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxes.empty());
+    ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
+    ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
+}
+
 } // namespace
 } // namespace tolvanex::e2e
