@@ -10,7 +10,7 @@ std::int16_t ArgCount = 0;
 namespace {
 
 constexpr std::wstring_view ApplicationExe = L"Tolvanex.exe";
-constexpr std::wstring_view ApplicationCommand = L"Tolvanex.exe /h";
+constexpr std::wstring_view ApplicationSwitch = L"/h";
 constexpr std::wstring_view WarningText = L"Invalid command line arguments for Hotkey Zipstarter";
 constexpr std::wstring_view WarningTitle = L"Hotkey Zipstart";
 
@@ -70,12 +70,21 @@ std::vector<std::wstring> SplitCommandLine(Platform& platform, int maxArgs) {
 }
 
 bool IsProcessRunning(Platform& platform, std::wstring_view exeName) {
-    const auto names = platform.ProcessNames();
-    if (!names) {
+    const auto processes = platform.Processes();
+    if (!processes) {
         return false;
     }
-    for (const auto& name : *names) {
-        if (EqualIgnoringAsciiCase(name, exeName)) {
+    // Each logon session has its own clipboard: another user's Tolvanex, on a terminal server or
+    // after fast user switching, never reads this one. Only when this program's own session
+    // cannot be told does a process of any session count.
+    const auto ownSession = platform.OwnSession();
+    for (const auto& process : *processes) {
+        if (!EqualIgnoringAsciiCase(process.exeName, exeName)) {
+            continue;
+        }
+        // A process whose session cannot be told is one this user may not look at: another
+        // user's. Better a second start than a command nobody picks up.
+        if (!ownSession || platform.SessionOf(process.id) == ownSession) {
             return true;
         }
     }
@@ -118,12 +127,16 @@ int Main(Platform& platform) {
     } catch (const std::exception&) {
         // Better a second start than a command nobody picks up.
     }
+    bool started = true;
     if (!running) {
         // Not waited for: Tolvanex picks the command up from the clipboard once it is up.
-        platform.StartProgram(ApplicationCommand);
+        started = platform.StartProgram(ApplicationExe, ApplicationSwitch).has_value();
     }
     const std::wstring handoff = std::wstring(HandoffPrefix) + CommandText;
-    return PutOnClipboard(platform, handoff) ? HandedOver : ClipboardUnavailable;
+    if (!PutOnClipboard(platform, handoff)) {
+        return ClipboardUnavailable;
+    }
+    return started ? HandedOver : ApplicationNotStarted;
 }
 
 } // namespace tolvanex::launcher

@@ -24,8 +24,9 @@ constexpr int DefaultMaxArgs = 10;
 // and std::overflow_error past 32767 arguments.
 std::vector<std::wstring> SplitCommandLine(Platform& platform, int maxArgs = DefaultMaxArgs);
 
-// True when a running process has exactly this executable name, ASCII letter case ignored.
-// A process list that cannot be taken counts as no such process.
+// True when a running process of this program's own logon session has exactly this executable
+// name, ASCII letter case ignored. A process list that cannot be taken counts as no such
+// process; a process whose session cannot be told counts as another session's.
 bool IsProcessRunning(Platform& platform, std::wstring_view exeName);
 
 // Put before the command on the clipboard: the sign to Tolvanex that a command follows.
@@ -38,8 +39,14 @@ std::wstring ComposeCommandText();
 // second while another program holds it. False when the text could not be put there.
 bool PutOnClipboard(Platform& platform, std::wstring_view text);
 
-// Exit statuses of Tolvakey.
-enum ExitStatus : int { HandedOver = 0, InvalidArguments = 1, ClipboardUnavailable = 2 };
+// Exit statuses of Tolvakey. The clipboard decides first: a command that is not on it is lost
+// whether Tolvanex runs or not.
+enum ExitStatus : int {
+    HandedOver = 0,            // on the clipboard, Tolvanex running or started
+    InvalidArguments = 1,      // the warning was shown
+    ClipboardUnavailable = 2,  // the command could not be put on the clipboard
+    ApplicationNotStarted = 3, // on the clipboard, but Tolvanex was not running and would not start
+};
 
 // The whole run of Tolvakey; returns its exit status.
 int Main(Platform& platform);

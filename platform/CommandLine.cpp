@@ -26,4 +26,21 @@ std::wstring DirectoryOf(std::wstring_view programPath) {
     return std::wstring(programPath.substr(0, atDriveRoot ? slash + 1 : slash));
 }
 
+std::wstring ExtendedLengthPath(std::wstring_view path) {
+    const auto startsWith = [path](std::wstring_view lead) {
+        return path.substr(0, lead.size()) == lead;
+    };
+    if (path.size() < LegacyPathLimit || startsWith(L"\\\\?\\") || startsWith(L"\\\\.\\")) {
+        return std::wstring(path);
+    }
+    const bool drivePath = path.size() > 2 && path[1] == L':' && path[2] == L'\\';
+    if (drivePath) {
+        return L"\\\\?\\" + std::wstring(path);
+    }
+    if (startsWith(L"\\\\")) {
+        return L"\\\\?\\UNC\\" + std::wstring(path.substr(2));
+    }
+    return std::wstring(path);
+}
+
 } // namespace tolvanex

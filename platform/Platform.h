@@ -16,6 +16,13 @@ constexpr unsigned MbOk = 0x00000000u;
 constexpr unsigned MbIconExclamation = 0x00000030u;
 
 using ProcessId = std::uint32_t;
+// A logon session: each has its own clipboard.
+using SessionId = std::uint32_t;
+
+struct ProcessEntry {
+    std::wstring exeName;
+    ProcessId id = 0;
+};
 
 class Platform {
   public:
@@ -42,18 +49,25 @@ class Platform {
 
     // --- programs and processes ---
 
-    // Starts a program by a command line whose first word is a bare file name, found by the
-    // usual program search; shown normally, in the current directory, not waited for.
-    virtual std::optional<ProcessId> StartProgram(std::wstring_view commandLine) = 0;
+    // Starts a program by its bare file name, found by the usual program search, with the
+    // arguments; shown normally, in the current directory, not waited for. A program that asks
+    // for elevation is started through the shell, which asks the user's consent.
+    virtual std::optional<ProcessId> StartProgram(std::wstring_view name,
+                                                  std::wstring_view arguments) = 0;
     // Starts the program file at a full path, with no arguments; shown normally, in the current
-    // directory, not waited for.
+    // directory, not waited for; through the shell when it asks for elevation.
     virtual std::optional<ProcessId> StartProgramFile(std::wstring_view path) = 0;
     // Waits at most the given time for a process this program started to end; returns at once
     // for any other. Whether it ended or the time ran out is not told: callers go on alike.
     virtual void WaitForProcess(ProcessId id, std::uint32_t milliseconds) = 0;
-    // The executable names of all running processes; empty optional when the process list
-    // cannot be taken.
-    virtual std::optional<std::vector<std::wstring>> ProcessNames() = 0;
+    // All running processes of the machine, every session's; empty optional when the process
+    // list cannot be taken.
+    virtual std::optional<std::vector<ProcessEntry>> Processes() = 0;
+    // The logon session a process runs in; empty optional when it cannot be told (another
+    // user's process may not be looked at).
+    virtual std::optional<SessionId> SessionOf(ProcessId id) = 0;
+    // The logon session of this program.
+    virtual std::optional<SessionId> OwnSession() = 0;
 
     // --- files and directories ---
 
@@ -68,7 +82,10 @@ class Platform {
     // Opening fails while another program holds the clipboard.
     virtual bool OpenClipboard() = 0;
     virtual bool EmptyClipboard() = 0;
-    // Puts the text on the open clipboard as Unicode and as ANSI-code-page text.
+    // Puts the text on the open clipboard as Unicode and as ANSI-code-page text, marked to stay
+    // out of the clipboard history and the cloud clipboard. True once the Unicode text is there:
+    // the rest is worth having but, should it fail, Windows makes the 8-bit text up from the
+    // Unicode text for whoever asks.
     virtual bool SetClipboardText(std::wstring_view text) = 0;
     virtual void CloseClipboard() = 0;
 

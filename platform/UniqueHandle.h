@@ -51,9 +51,6 @@ inline void FreeGlobal(HGLOBAL h) {
 inline void DestroyOwnedWindow(HWND h) {
     ::DestroyWindow(h);
 }
-inline void UnloadModule(HMODULE h) {
-    ::FreeLibrary(h);
-}
 } // namespace detail
 
 // A process handle: 0 when absent.
@@ -63,7 +60,5 @@ using UniqueSnapshot = UniqueHandle<HANDLE, detail::CloseKernelHandle, std::intp
 // A global memory block, handed to the clipboard once SetClipboardData succeeds.
 using UniqueGlobal = UniqueHandle<HGLOBAL, detail::FreeGlobal, std::intptr_t{0}>;
 using UniqueWindow = UniqueHandle<HWND, detail::DestroyOwnedWindow, std::intptr_t{0}>;
-// A DLL loaded on demand.
-using UniqueModule = UniqueHandle<HMODULE, detail::UnloadModule, std::intptr_t{0}>;
 
 } // namespace tolvanex

@@ -49,34 +49,98 @@ template <typename Function> Function Lookup(HMODULE module, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
 }
 
+// A DLL of System32, by its full path. LOAD_LIBRARY_SEARCH_SYSTEM32 would say the same, but
+// Windows 7 without its loader update rejects that flag as invalid.
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    std::wstring path(MAX_PATH, L'\0');
+    const UINT length = ::GetSystemDirectoryW(path.data(), MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return nullptr;
+    }
+    path.resize(length);
+    path += L'\\';
+    path += name;
+    return ::LoadLibraryExW(path.c_str(), nullptr, 0);
+}
+
+// What starting through the shell needs. Shell32 and ole32 are loaded for this alone: most runs
+// never need them, and every DLL loaded at start is time on each key press and one more DLL to
+// plant. Once loaded they stay until the program ends: the shell may leave threads of its own
+// running in them after ShellExecuteExW has returned.
+struct ShellFunctions {
+    BOOL(WINAPI* shellExecuteEx)(SHELLEXECUTEINFOW*) = nullptr;
+    HRESULT(WINAPI* coInitializeEx)(void*, DWORD) = nullptr;
+    void(WINAPI* coUninitialize)() = nullptr;
+};
+
+const ShellFunctions& Shell() {
+    static const ShellFunctions functions = [] {
+        const HMODULE shell = LoadSystemLibrary(L"shell32.dll");
+        const HMODULE com = LoadSystemLibrary(L"ole32.dll");
+        ShellFunctions found;
+        found.shellExecuteEx = Lookup<BOOL(WINAPI*)(SHELLEXECUTEINFOW*)>(shell, "ShellExecuteExW");
+        found.coInitializeEx = Lookup<HRESULT(WINAPI*)(void*, DWORD)>(com, "CoInitializeEx");
+        found.coUninitialize = Lookup<void(WINAPI*)()>(com, "CoUninitialize");
+        return found;
+    }();
+    return functions;
+}
+
 // Starts a program through the shell, which asks for consent when the program wants elevation.
-// Shell32 and ole32 are loaded for this alone, from System32: most runs never need them, and
-// every DLL loaded at start is time on each key press and one more DLL to plant.
-HANDLE StartThroughShell(const std::wstring& application) {
-    const UniqueModule shell(
-        ::LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    const UniqueModule com(::LoadLibraryExW(L"ole32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    const auto shellExecuteEx =
-        Lookup<BOOL(WINAPI*)(SHELLEXECUTEINFOW*)>(shell.get(), "ShellExecuteExW");
-    const auto coInitializeEx = Lookup<HRESULT(WINAPI*)(void*, DWORD)>(com.get(), "CoInitializeEx");
-    const auto coUninitialize = Lookup<void(WINAPI*)()>(com.get(), "CoUninitialize");
-    if (shellExecuteEx == nullptr) {
+// The process handle, or null when it could not be started.
+HANDLE StartThroughShell(const std::wstring& file, const std::wstring& parameters) {
+    const ShellFunctions& shell = Shell();
+    if (shell.shellExecuteEx == nullptr) {
         return nullptr;
     }
     // Shell extensions that may take part want COM in a single-threaded apartment.
     const bool comReady =
-        coInitializeEx != nullptr && coUninitialize != nullptr &&
-        SUCCEEDED(coInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+        shell.coInitializeEx != nullptr && shell.coUninitialize != nullptr &&
+        SUCCEEDED(shell.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
     SHELLEXECUTEINFOW execute{};
     execute.cbSize = sizeof execute;
     execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    execute.lpFile = application.c_str();
+    execute.lpFile = file.c_str();
+    execute.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
     execute.nShow = SW_SHOWNORMAL;
-    const BOOL launched = shellExecuteEx(&execute);
+    const BOOL launched = shell.shellExecuteEx(&execute);
     if (comReady) {
-        coUninitialize();
+        shell.coUninitialize();
     }
     return launched ? execute.hProcess : nullptr;
+}
+
+// Where Windows' search finds a bare program name: beside this program first, then in the
+// current and system folders and along the PATH, where CreateProcessW found it too. The shell
+// would not look beside this program, so it is given the path found, or the bare name when
+// none is.
+std::wstring FoundProgram(const std::wstring& name) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length =
+            ::SearchPathW(nullptr, name.c_str(), nullptr, size, path.data(), nullptr);
+        if (length == 0) {
+            return name;
+        }
+        if (length < size) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length); // too small: length is the size needed, terminator included
+    }
+}
+
+// Copies a 32-bit value into a movable global block, for a clipboard format that carries one.
+UniqueGlobal GlobalDword(DWORD value) {
+    UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, sizeof value));
+    auto* target = block ? static_cast<DWORD*>(::GlobalLock(block.get())) : nullptr;
+    if (target == nullptr) {
+        return UniqueGlobal();
+    }
+    *target = value;
+    ::GlobalUnlock(block.get());
+    return block;
 }
 
 bool HandOver(UINT format, UniqueGlobal block) {
@@ -167,14 +231,34 @@ DWORD Win32Platform::LaunchProcess(const wchar_t* application, std::wstring& com
     return 0;
 }
 
-std::optional<ProcessId> Win32Platform::StartProgram(std::wstring_view commandLine) {
-    // CreateProcessW may write into the command line, so it gets its own copy.
-    std::wstring line(commandLine);
-    PROCESS_INFORMATION info{};
-    if (LaunchProcess(nullptr, line, info) != 0) {
+std::optional<ProcessId> Win32Platform::StartedThroughShell(const std::wstring& file,
+                                                            const std::wstring& parameters) {
+    UniqueProcess process(StartThroughShell(file, parameters));
+    const DWORD id = process ? ::GetProcessId(process.get()) : 0;
+    if (id == 0) {
         return std::nullopt;
     }
-    return Started(info);
+    lastStarted_ = std::move(process);
+    return id;
+}
+
+std::optional<ProcessId> Win32Platform::StartProgram(std::wstring_view name,
+                                                     std::wstring_view arguments) {
+    const std::wstring program(name);
+    const std::wstring parameters(arguments);
+    // CreateProcessW may write into the command line, so it gets its own copy.
+    std::wstring line = program + L" " + parameters;
+    PROCESS_INFORMATION info{};
+    const DWORD error = LaunchProcess(nullptr, line, info);
+    if (error == 0) {
+        return Started(info);
+    }
+    if (error != ErrorElevationRequired) {
+        return std::nullopt;
+    }
+    // Set to run as administrator, or its manifest asks for it: the shell shows the consent
+    // prompt.
+    return StartedThroughShell(FoundProgram(program), parameters);
 }
 
 std::optional<ProcessId> Win32Platform::StartProgramFile(std::wstring_view path) {
@@ -191,13 +275,7 @@ std::optional<ProcessId> Win32Platform::StartProgramFile(std::wstring_view path)
         return std::nullopt;
     }
     // An installer that asks for administrator rights: the shell shows the consent prompt.
-    UniqueProcess process(StartThroughShell(application));
-    const DWORD id = process ? ::GetProcessId(process.get()) : 0;
-    if (id == 0) {
-        return std::nullopt;
-    }
-    lastStarted_ = std::move(process);
-    return id;
+    return StartedThroughShell(application, std::wstring());
 }
 
 void Win32Platform::WaitForProcess(ProcessId id, std::uint32_t milliseconds) {
@@ -209,25 +287,39 @@ void Win32Platform::WaitForProcess(ProcessId id, std::uint32_t milliseconds) {
     }
 }
 
-std::optional<std::vector<std::wstring>> Win32Platform::ProcessNames() {
+std::optional<std::vector<ProcessEntry>> Win32Platform::Processes() {
     const UniqueSnapshot snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) {
         return std::nullopt;
     }
-    std::vector<std::wstring> names;
+    std::vector<ProcessEntry> processes;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
          more = ::Process32NextW(snapshot.get(), &entry)) {
         // The name is NUL-terminated within its field; a missing terminator must not run on.
         const std::size_t length = ::wcsnlen(entry.szExeFile, MAX_PATH);
-        names.emplace_back(entry.szExeFile, length);
+        processes.push_back({std::wstring(entry.szExeFile, length), entry.th32ProcessID});
     }
-    return names;
+    return processes;
+}
+
+std::optional<SessionId> Win32Platform::SessionOf(ProcessId id) {
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(id, &session)) {
+        return std::nullopt;
+    }
+    return session;
+}
+
+std::optional<SessionId> Win32Platform::OwnSession() {
+    return SessionOf(::GetCurrentProcessId());
 }
 
 std::optional<bool> Win32Platform::FileExists(std::wstring_view path) {
-    const DWORD attributes = ::GetFileAttributesW(NulTerminated(path).c_str());
+    // A kit unpacked a few folders deep has paths past MAX_PATH, which the plain form of the
+    // path would make look missing.
+    const DWORD attributes = ::GetFileAttributesW(ExtendedLengthPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -274,6 +366,20 @@ bool Win32Platform::SetClipboardText(std::wstring_view text) {
     if (!HandOver(CF_UNICODETEXT, GlobalCopy(text.data(), text.size()))) {
         return false;
     }
+    SetAnsiText(text);
+    // Each key press would otherwise land in the clipboard history (Win+V) and, with syncing
+    // on, on the user's other devices, pushing out what the user really copied. A value of 0
+    // in these formats keeps it out of both; the text itself is unchanged for Tolvanex.
+    for (const wchar_t* name : {L"CanIncludeInClipboardHistory", L"CanUploadToCloudClipboard"}) {
+        const UINT format = ::RegisterClipboardFormatW(name);
+        if (format != 0) {
+            HandOver(format, GlobalDword(0));
+        }
+    }
+    return true;
+}
+
+void Win32Platform::SetAnsiText(std::wstring_view text) {
     // The 8-bit text comes from the ANSI code page, not from the keyboard's input language,
     // which is what Windows would use to make it up from the Unicode text.
     const int length = static_cast<int>(text.size());
@@ -283,7 +389,7 @@ bool Win32Platform::SetClipboardText(std::wstring_view text) {
     if (bytes > 0) {
         ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), bytes, nullptr, nullptr);
     }
-    return HandOver(CF_TEXT, GlobalCopy(ansi.data(), ansi.size()));
+    HandOver(CF_TEXT, GlobalCopy(ansi.data(), ansi.size()));
 }
 
 void Win32Platform::CloseClipboard() {

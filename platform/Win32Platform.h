@@ -25,10 +25,13 @@ class Win32Platform : public Platform {
     void DispatchEvents() override;
     void WaitForEvents(std::uint32_t milliseconds) override;
 
-    std::optional<ProcessId> StartProgram(std::wstring_view commandLine) override;
+    std::optional<ProcessId> StartProgram(std::wstring_view name,
+                                          std::wstring_view arguments) override;
     std::optional<ProcessId> StartProgramFile(std::wstring_view path) override;
     void WaitForProcess(ProcessId id, std::uint32_t milliseconds) override;
-    std::optional<std::vector<std::wstring>> ProcessNames() override;
+    std::optional<std::vector<ProcessEntry>> Processes() override;
+    std::optional<SessionId> SessionOf(ProcessId id) override;
+    std::optional<SessionId> OwnSession() override;
 
     std::optional<bool> FileExists(std::wstring_view path) override;
     bool ChangeDrive(wchar_t driveLetter) override;
@@ -52,6 +55,11 @@ class Win32Platform : public Platform {
 
   private:
     std::optional<ProcessId> Started(PROCESS_INFORMATION& info);
+    std::optional<ProcessId> StartedThroughShell(const std::wstring& file,
+                                                 const std::wstring& parameters);
+    // The 8-bit text beside the Unicode text, in the ANSI code page; Windows makes it up from
+    // the Unicode text should this fail.
+    static void SetAnsiText(std::wstring_view text);
 
     // The clipboard wants an owner window; a message-only one is made on first use.
     UniqueWindow clipboardOwner_;

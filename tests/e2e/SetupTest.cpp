@@ -241,5 +241,31 @@ TEST_F(SetupInFolderOutsideAscii, RunsBothInstallers) {
     ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
 }
 
+// A kit unpacked a few folders deep: Setup.exe's own path just fits MAX_PATH, the installers'
+// paths beside it do not. Wine's file test copes with such paths in any form (Windows' needs the
+// long form); starting a program from one fails here as on Windows without long paths.
+TEST_F(SetupRun, InstallersPastMaxPathAreFoundButCannotStart) {
+    const std::size_t folderLength = MAX_PATH - 1 - std::wstring(L"\\Setup.exe").size();
+    std::wstring deep = dir.Path();
+    while (folderLength - deep.size() > 51) {
+        deep += L"\\" + std::wstring(50, L'k');
+    }
+    deep += L"\\" + std::wstring(folderLength - deep.size() - 1, L'k');
+    setup = deep + L"\\Setup.exe";
+    prerequisite = deep + L"\\msttss22L.exe";
+    mainInstaller = deep + L"\\Install.exe";
+    ASSERT_EQ(setup.size(), static_cast<std::size_t>(MAX_PATH - 1));
+    ASSERT_GE(mainInstaller.size(), static_cast<std::size_t>(MAX_PATH));
+    CopyProgram(L"Setup.exe", setup);
+
+    const RunResult run = RunWithBothInstallers();
+
+    // Both are there: no "Missing File", but the honest "Error" for the start that failed.
+    EXPECT_EQ(run.exitCode, 2u);
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].title, InstallError.title);
+    EXPECT_EQ(run.boxes[0].text, InstallError.text);
+}
+
 } // namespace
 } // namespace tolvanex::e2e

@@ -313,6 +313,23 @@ std::vector<UINT> ClipboardFormats() {
     return formats;
 }
 
+std::optional<DWORD> ClipboardDword(const wchar_t* formatName) {
+    const UINT format = ::RegisterClipboardFormatW(formatName);
+    if (!OpenClipboardPatiently(OwnerWindow())) {
+        throw std::runtime_error("the clipboard stays held");
+    }
+    std::optional<DWORD> value;
+    if (const HANDLE data = ::GetClipboardData(format);
+        data && ::GlobalSize(data) >= sizeof(DWORD)) {
+        if (const auto* stored = static_cast<const DWORD*>(::GlobalLock(data))) {
+            value = *stored;
+            ::GlobalUnlock(data);
+        }
+    }
+    ::CloseClipboard();
+    return value;
+}
+
 bool ClipboardHasTestFormat() {
     return ::IsClipboardFormatAvailable(TestFormat()) != FALSE;
 }

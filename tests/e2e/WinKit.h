@@ -77,6 +77,9 @@ bool SetClipboard(const std::wstring& text);
 // The clipboard's formats in the order they are enumerated: those a program put there, in its
 // order, then those Windows makes up from them.
 std::vector<UINT> ClipboardFormats();
+// The 32-bit value a registered clipboard format holds; empty when the clipboard has no such
+// format or too few bytes in it.
+std::optional<DWORD> ClipboardDword(const wchar_t* formatName);
 // Whether the clipboard still holds that private format.
 bool ClipboardHasTestFormat();
 

@@ -152,7 +152,11 @@ class ProgramFiles(unittest.TestCase):
                                                                   "v1:assemblyIdentity", ns)]
                 self.assertIn("Microsoft.Windows.Common-Controls", controls)
                 self.assertGreaterEqual(len(root.findall(".//{*}supportedOS")), 4)
-                self.assertIsNotNone(root.find(".//{*}dpiAware"))
+                # System awareness before Windows 10 1607, per-monitor v2 after: the first
+                # per-monitor awareness leaves message boxes unscaled on a second monitor.
+                self.assertEqual(root.find(".//{*}dpiAware").text, "true")
+                self.assertEqual(root.find(".//{*}dpiAwareness").text, "PerMonitorV2, System")
+                self.assertEqual(root.find(".//{*}longPathAware").text, "true")
                 # A UTF-8 process code page would change the clipboard's 8-bit text.
                 self.assertIsNone(root.find(".//{*}activeCodePage"))
                 pinned = {f.get("name").lower(): f.get("loadFrom")

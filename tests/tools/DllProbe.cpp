@@ -22,10 +22,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     if (std::wcsstr(arguments, L"unrestricted") == nullptr) {
         tolvanex::RestrictDllSearchToSystem32();
     }
-    const tolvanex::UniqueModule plant(::LoadLibraryW(L"PlantProbe.dll"));
+    // Left loaded: the program ends right after.
+    const HMODULE plant = ::LoadLibraryW(L"PlantProbe.dll");
     using LoadedFrom = DWORD(WINAPI*)(wchar_t*, DWORD);
     const auto loadedFrom = reinterpret_cast<LoadedFrom>(
-        reinterpret_cast<void (*)()>(::GetProcAddress(plant.get(), "LoadedFrom")));
+        reinterpret_cast<void (*)()>(::GetProcAddress(plant, "LoadedFrom")));
     if (loadedFrom == nullptr) {
         return 3;
     }

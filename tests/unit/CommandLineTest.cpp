@@ -54,5 +54,39 @@ INSTANTIATE_TEST_SUITE_P(
                       DirRow{"NoFolder", L"Setup.exe", L""}),
     tolvanex::testing::RowName());
 
+// A folder name that makes a path exactly the length asked for.
+std::wstring PathOf(std::wstring_view lead, std::size_t length, std::wstring_view file) {
+    return std::wstring(lead) + std::wstring(length - lead.size() - file.size(), L'k') +
+           std::wstring(file);
+}
+
+struct LongPathRow {
+    const char* name;
+    std::wstring path;
+    std::wstring expected;
+};
+
+class ExtendedLengthPathTest : public ::testing::TestWithParam<LongPathRow> {};
+
+TEST_P(ExtendedLengthPathTest, WritesLongFullPathsInTheFormWithoutALimit) {
+    EXPECT_EQ(ExtendedLengthPath(GetParam().path), GetParam().expected);
+}
+
+const std::wstring LongestPlain = PathOf(L"C:\\", LegacyPathLimit - 1, L"\\Install.exe");
+const std::wstring FirstTooLong = PathOf(L"C:\\", LegacyPathLimit, L"\\Install.exe");
+const std::wstring LongShare = PathOf(L"\\\\server\\share\\", 300, L"\\Install.exe");
+const std::wstring LongRelative = PathOf(L"kit\\", 300, L"\\Install.exe");
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ExtendedLengthPathTest,
+    ::testing::Values(LongPathRow{"Short", L"C:\\Kit\\Install.exe", L"C:\\Kit\\Install.exe"},
+                      LongPathRow{"LongestThatFitsMaxPath", LongestPlain, LongestPlain},
+                      LongPathRow{"OneCharacterMore", FirstTooLong, L"\\\\?\\" + FirstTooLong},
+                      LongPathRow{"Share", LongShare, L"\\\\?\\UNC\\" + LongShare.substr(2)},
+                      LongPathRow{"AlreadyExtended", L"\\\\?\\" + FirstTooLong,
+                                  L"\\\\?\\" + FirstTooLong},
+                      LongPathRow{"Relative", LongRelative, LongRelative}),
+    tolvanex::testing::RowName());
+
 } // namespace
 } // namespace tolvanex

@@ -14,14 +14,24 @@
 
 namespace tolvanex::testing {
 
+// A running process as the fake lists it: its session, or none when it cannot be told.
+struct FakeProcess {
+    FakeProcess(const wchar_t* name, std::optional<SessionId> sessionId = 1)
+        : exeName(name), session(sessionId) {}
+    std::wstring exeName;
+    std::optional<SessionId> session;
+};
+
 class FakePlatform : public Platform {
   public:
     // --- canned data ---
     std::optional<std::wstring> programDirectory = std::wstring(L"C:\\Tolvanex");
     std::wstring commandLineTail;
     // Empty optional: the process list cannot be taken.
-    std::optional<std::vector<std::wstring>> processes = std::vector<std::wstring>{};
+    std::optional<std::vector<FakeProcess>> processes = std::vector<FakeProcess>{};
     bool processListThrows = false;
+    // The program's own session (empty optional: it cannot be told).
+    std::optional<SessionId> ownSession = 1;
     // Paths that exist as files; a path mapped to an empty optional makes the test fail.
     std::map<std::wstring, std::optional<bool>> files;
     bool driveChangeFails = false;
@@ -76,8 +86,9 @@ class FakePlatform : public Platform {
         idleMs += step;
     }
 
-    std::optional<ProcessId> StartProgram(std::wstring_view commandLine) override {
-        return Start(L"start ", commandLine);
+    std::optional<ProcessId> StartProgram(std::wstring_view name,
+                                          std::wstring_view arguments) override {
+        return Start(L"start ", std::wstring(name) + L" " + std::wstring(arguments));
     }
     std::optional<ProcessId> StartProgramFile(std::wstring_view path) override {
         return Start(L"start file ", path);
@@ -86,13 +97,30 @@ class FakePlatform : public Platform {
         effects.push_back(L"wait " + std::to_wstring(id) + L" " + std::to_wstring(milliseconds));
         Advance(std::min<std::uint64_t>(milliseconds, processRunMs));
     }
-    std::optional<std::vector<std::wstring>> ProcessNames() override {
+    // The process identifiers are the list's indexes plus FirstListedId.
+    static constexpr ProcessId FirstListedId = 4;
+    std::optional<std::vector<ProcessEntry>> Processes() override {
         effects.push_back(L"list processes");
         if (processListThrows) {
             throw std::runtime_error("process list");
         }
-        return processes;
+        if (!processes) {
+            return std::nullopt;
+        }
+        std::vector<ProcessEntry> entries;
+        for (const auto& process : *processes) {
+            entries.push_back({process.exeName, FirstListedId + ProcessId(entries.size())});
+        }
+        return entries;
     }
+    std::optional<SessionId> SessionOf(ProcessId id) override {
+        const std::size_t index = id - FirstListedId;
+        if (id < FirstListedId || !processes || index >= processes->size()) {
+            return std::nullopt;
+        }
+        return (*processes)[index].session;
+    }
+    std::optional<SessionId> OwnSession() override { return ownSession; }
 
     std::optional<bool> FileExists(std::wstring_view path) override {
         const auto found = files.find(std::wstring(path));

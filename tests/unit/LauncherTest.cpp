@@ -12,7 +12,9 @@ namespace tolvanex::launcher {
 namespace {
 
 using testing::FakePlatform;
+using testing::FakeProcess;
 using Words = std::vector<std::wstring>;
+using Processes = std::vector<FakeProcess>;
 
 // --- splitting the command line ---
 
@@ -101,7 +103,8 @@ class IsProcessRunningTest : public ::testing::TestWithParam<MatchRow> {};
 
 TEST_P(IsProcessRunningTest, ComparesWholeNameIgnoringCase) {
     FakePlatform platform;
-    platform.processes = Words{L"System", L"explorer.exe", GetParam().running, L"svchost.exe"};
+    platform.processes =
+        Processes{L"System", L"explorer.exe", GetParam().running.c_str(), L"svchost.exe"};
     EXPECT_EQ(IsProcessRunning(platform, L"Tolvanex.exe"), GetParam().matches);
 }
 
@@ -118,6 +121,38 @@ INSTANTIATE_TEST_SUITE_P(Names, IsProcessRunningTest,
                                            MatchRow{"EmptyName", L"", false}),
                          testing::RowName());
 
+// Each logon session has its own clipboard: only a Tolvanex of Tolvakey's own session reads it.
+struct SessionRow {
+    const char* name;
+    std::optional<SessionId> ownSession;
+    Processes processes;
+    bool running;
+};
+
+class IsProcessRunningSessions : public ::testing::TestWithParam<SessionRow> {};
+
+TEST_P(IsProcessRunningSessions, CountsOnlyTheOwnSession) {
+    FakePlatform platform;
+    platform.ownSession = GetParam().ownSession;
+    platform.processes = GetParam().processes;
+    EXPECT_EQ(IsProcessRunning(platform, L"Tolvanex.exe"), GetParam().running);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sessions, IsProcessRunningSessions,
+    ::testing::Values(
+        SessionRow{"OwnSession", 2, {{L"explorer.exe", 2}, {L"Tolvanex.exe", 2}}, true},
+        SessionRow{
+            "AnotherUsersSessionOnly", 2, {{L"Tolvanex.exe", 1}, {L"Tolvanex.exe", 3}}, false},
+        SessionRow{"ServicesSession", 1, {{L"Tolvanex.exe", 0}}, false},
+        SessionRow{
+            "AnotherSessionListedFirst", 2, {{L"Tolvanex.exe", 1}, {L"TOLVANEX.EXE", 2}}, true},
+        SessionRow{"SessionCannotBeTold", 2, {{L"Tolvanex.exe", std::nullopt}}, false},
+        SessionRow{"OwnSessionUnknownAnyCounts", std::nullopt, {{L"Tolvanex.exe", 3}}, true},
+        SessionRow{
+            "OtherNameInOwnSession", 2, {{L"Tolvanex.exe", 1}, {L"Tolvanex.com", 2}}, false}),
+    testing::RowName());
+
 TEST(IsProcessRunning, FailedProcessListCountsAsNotRunning) {
     FakePlatform platform;
     platform.processes.reset();
@@ -129,7 +164,7 @@ TEST(IsProcessRunning, FailedProcessListCountsAsNotRunning) {
 struct RunRow {
     const char* name;
     std::wstring line;
-    std::optional<Words> processes; // empty: the process list cannot be taken
+    std::optional<Processes> processes; // empty: the process list cannot be taken
     bool startFails;
     int clipboardBusyOpens;
     // expected
@@ -155,12 +190,13 @@ TEST_P(MainTest, HandsTheCommandOver) {
     EXPECT_EQ(Main(platform), row.status);
     EXPECT_EQ(platform.effects, row.effects);
     // Emptied first, so that the command is all the clipboard holds and this program owns it.
-    EXPECT_EQ(platform.clipboardEmpties, row.status == HandedOver ? 1 : 0);
+    EXPECT_EQ(platform.clipboardEmpties, row.status == ClipboardUnavailable ? 0 : 1);
     EXPECT_FALSE(platform.clipboardOpen);
 }
 
-const Words NotRunning{L"explorer.exe"};
-const Words Running{L"explorer.exe", L"TOLVANEX.EXE"};
+const Processes NotRunning{L"explorer.exe"};
+const Processes Running{L"explorer.exe", L"TOLVANEX.EXE"};
+const Processes RunningForAnotherUser{L"explorer.exe", {L"Tolvanex.exe", 7}};
 
 INSTANTIATE_TEST_SUITE_P(Runs, MainTest,
                          ::testing::Values(RunRow{"OneArgumentNotRunning",
@@ -198,13 +234,27 @@ INSTANTIATE_TEST_SUITE_P(Runs, MainTest,
                                                   0,
                                                   HandedOver,
                                                   {Listed, Started, L"clipboard /\u00E0 3 1"}},
+                                           RunRow{"RunningOnlyInAnotherSession",
+                                                  L"3 1",
+                                                  RunningForAnotherUser,
+                                                  false,
+                                                  0,
+                                                  HandedOver,
+                                                  {Listed, Started, L"clipboard /\u00E0 3 1"}},
                                            RunRow{"StartFailsClipboardStillSet",
                                                   L"3 1",
                                                   NotRunning,
                                                   true,
                                                   0,
-                                                  HandedOver,
+                                                  ApplicationNotStarted,
                                                   {Listed, Started, L"clipboard /\u00E0 3 1"}},
+                                           RunRow{"StartAndClipboardFail",
+                                                  L"3 1",
+                                                  NotRunning,
+                                                  true,
+                                                  INT_MAX,
+                                                  ClipboardUnavailable,
+                                                  {Listed, Started}},
                                            RunRow{"ClipboardBusyForAMoment",
                                                   L"3 1",
                                                   Running,
