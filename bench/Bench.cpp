@@ -440,9 +440,16 @@ void ColdKeyPresses() {
 
 void IgnoreRun(const Run&, bool) {}
 
-// Tolvakey, the floor program and the empty one, in rounds.
+// The programs of a key-press round, by their place in it: Tolvakey, the floor program, the empty
+// one, and the floor program told to skip the process list, which tells the walk's own cost.
+constexpr std::size_t TolvakeyRun = 0, FloorRun = 1, EmptyRun = 2, UnwalkedFloorRun = 3;
+constexpr wchar_t NoWalk[] = L"--no-walk";
+
 Rounds KeyPressRounds(const KeyPressFolder& folder, int runs) {
-    return Interleave({{folder.launcher, KeyArguments}, {folder.floor, L""}, {folder.empty, L""}},
+    return Interleave({{folder.launcher, KeyArguments},
+                       {folder.floor, L""},
+                       {folder.empty, L""},
+                       {folder.floor, NoWalk}},
                       folder.dir.Path(), runs, IgnoreRun);
 }
 
@@ -450,11 +457,13 @@ Rounds WarmKeyPresses(const KeyPressFolder& folder) {
     Progress("key press, Tolvanex running");
     const Rounds rounds = KeyPressRounds(folder, KeyPressRuns);
     TableHead("Key press, Tolvanex running: `Tolvakey.exe 3 1` against FloorProgram.exe, from "
-              "CreateProcess to the end of the process, interleaved with EmptyProgram.exe");
-    TimingRow("Tolvakey.exe 3 1", Summarise(rounds.ms[0]), Milliseconds);
-    TimingRow("FloorProgram.exe", Summarise(rounds.ms[1]), Milliseconds);
-    TimingRow("EmptyProgram.exe", Summarise(rounds.ms[2]), Milliseconds);
-    RatioRows("Tolvakey / floor", rounds.ms[0], rounds.ms[1], KeyPressGoal);
+              "CreateProcess to the end of the process, in rounds with EmptyProgram.exe and "
+              "`FloorProgram.exe --no-walk` (the floor without the process list)");
+    TimingRow("Tolvakey.exe 3 1", Summarise(rounds.ms[TolvakeyRun]), Milliseconds);
+    TimingRow("FloorProgram.exe", Summarise(rounds.ms[FloorRun]), Milliseconds);
+    TimingRow("EmptyProgram.exe", Summarise(rounds.ms[EmptyRun]), Milliseconds);
+    TimingRow("FloorProgram.exe --no-walk", Summarise(rounds.ms[UnwalkedFloorRun]), Milliseconds);
+    RatioRows("Tolvakey / floor", rounds.ms[TolvakeyRun], rounds.ms[FloorRun], KeyPressGoal);
     FailureNote(rounds.failedRuns);
     std::fflush(stdout);
     return rounds;
@@ -470,16 +479,16 @@ void GrowCrowd(const std::wstring& busy, int& started, int size) {
     }
 }
 
-// How much a program's time grows per extra process beyond what starting any process grows:
-// (program less the empty program, crowded) less (the same with no extra processes), over the
-// number of extra processes. The empty program walks no list.
-Interval WalkShare(const std::vector<double>& program, const std::vector<double>& empty,
-                   const Rounds& calm, std::size_t contender, int extra) {
-    const std::vector<double> crowded = PerRound(program, empty, Difference);
-    const std::vector<double> alone = PerRound(calm.ms[contender], calm.ms[2], Difference);
+// How much (a program less another of the same round) grows per extra process: its median with
+// the extra processes less its median with none, over the number of extra processes. Less the
+// empty program, what starting any process costs more in a longer list drops out; less the floor
+// program without its walk, all but the walk does.
+Interval GrowthPerProcess(const Rounds& crowded, const Rounds& calm, std::size_t program,
+                          std::size_t less, int extra) {
+    const std::vector<double> more = PerRound(crowded.ms[program], crowded.ms[less], Difference);
+    const std::vector<double> none = PerRound(calm.ms[program], calm.ms[less], Difference);
     return Bootstrap([&](auto picksOf) {
-        return (MedianOf(crowded, picksOf(crowded.size())) -
-                MedianOf(alone, picksOf(alone.size()))) /
+        return (MedianOf(more, picksOf(more.size())) - MedianOf(none, picksOf(none.size()))) /
                extra;
     });
 }
@@ -491,13 +500,13 @@ void CrowdedKeyPresses(const KeyPressFolder& folder, const Rounds& calm) {
     WriteText(busy + L".ms", LongRunMs);
     int started = 0, failedRuns = 0;
     TableHead("Process list: Tolvakey (Tolvanex running) with more processes running, each a "
-              "copy of the stand-in sleeping; FloorProgram.exe and EmptyProgram.exe (which walks "
-              "no list) interleaved. The walk's share per extra process: (program less "
-              "EmptyProgram.exe of the same round), its median grown since no extra processes, "
-              "over the number of extra processes");
-    TimingRow("Tolvakey.exe 3 1, no extra processes (the runs above)", Summarise(calm.ms[0]),
-              Milliseconds);
-    TimingRow("EmptyProgram.exe, no extra processes (the runs above)", Summarise(calm.ms[2]),
+              "copy of the stand-in sleeping, in rounds with FloorProgram.exe, EmptyProgram.exe "
+              "and `FloorProgram.exe --no-walk` (neither walks the list). Per extra process: "
+              "(one program less another of the same round), its median grown since no extra "
+              "processes, over the number of extra processes");
+    TimingRow("Tolvakey.exe 3 1, no extra processes (the runs above)",
+              Summarise(calm.ms[TolvakeyRun]), Milliseconds);
+    TimingRow("EmptyProgram.exe, no extra processes (the runs above)", Summarise(calm.ms[EmptyRun]),
               Milliseconds);
     for (const int size : CrowdSizes) {
         Progress(("key press beside " + std::to_string(size) + " extra processes").c_str());
@@ -508,24 +517,30 @@ void CrowdedKeyPresses(const KeyPressFolder& folder, const Rounds& calm) {
         const int extra = CountNamed(names, L"Busy.exe");
         const std::string running =
             std::to_string(extra) + " extra (" + std::to_string(names.size()) + " in the list)";
-        TimingRow("Tolvakey.exe 3 1, " + running, Summarise(rounds.ms[0]), Milliseconds);
-        TimingRow("FloorProgram.exe, " + running, Summarise(rounds.ms[1]), Milliseconds);
-        TimingRow("EmptyProgram.exe, " + running, Summarise(rounds.ms[2]), Milliseconds);
+        TimingRow("Tolvakey.exe 3 1, " + running, Summarise(rounds.ms[TolvakeyRun]), Milliseconds);
+        TimingRow("FloorProgram.exe, " + running, Summarise(rounds.ms[FloorRun]), Milliseconds);
+        TimingRow("EmptyProgram.exe, " + running, Summarise(rounds.ms[EmptyRun]), Milliseconds);
+        TimingRow("FloorProgram.exe --no-walk, " + running, Summarise(rounds.ms[UnwalkedFloorRun]),
+                  Milliseconds);
         FigureRow("ratio of medians, Tolvakey / floor",
-                  WithInterval(RatioOfMedians(rounds.ms[0], rounds.ms[1]), Times));
+                  WithInterval(RatioOfMedians(rounds.ms[TolvakeyRun], rounds.ms[FloorRun]), Times));
         if (extra > 0) {
-            FigureRow("the walk's share per extra process, Tolvakey",
-                      WithInterval(WalkShare(rounds.ms[0], rounds.ms[2], calm, 0, extra),
-                                   FineMilliseconds));
-            FigureRow("the walk's share per extra process, FloorProgram.exe",
-                      WithInterval(WalkShare(rounds.ms[1], rounds.ms[2], calm, 1, extra),
-                                   FineMilliseconds));
+            const auto perProcess = [&](const char* what, std::size_t program, std::size_t less) {
+                FigureRow(std::string("per extra process: ") + what,
+                          WithInterval(GrowthPerProcess(rounds, calm, program, less, extra),
+                                       FineMilliseconds));
+            };
+            perProcess("Tolvakey less EmptyProgram.exe", TolvakeyRun, EmptyRun);
+            perProcess("FloorProgram.exe less EmptyProgram.exe", FloorRun, EmptyRun);
+            perProcess("the walk alone: FloorProgram.exe less FloorProgram.exe --no-walk", FloorRun,
+                       UnwalkedFloorRun);
             const Interval growth = Bootstrap([&](auto picksOf) {
-                return (MedianOf(rounds.ms[2], picksOf(rounds.ms[2].size())) -
-                        MedianOf(calm.ms[2], picksOf(calm.ms[2].size()))) /
+                const std::vector<double>&more = rounds.ms[EmptyRun], &none = calm.ms[EmptyRun];
+                return (MedianOf(more, picksOf(more.size())) -
+                        MedianOf(none, picksOf(none.size()))) /
                        extra;
             });
-            FigureRow("EmptyProgram.exe's own growth per extra process",
+            FigureRow("per extra process: EmptyProgram.exe's own growth",
                       WithInterval(growth, FineMilliseconds));
         }
         std::fflush(stdout);
@@ -724,13 +739,14 @@ void SetupRunsMeasured() {
 
     std::vector<double> pauses, going, setupPart, setupLessCall, comingUp, probeCall, probeStart,
         probeEnd;
-    int withinGoal = 0;
+    int withinGoal = 0, setupWithinGoal = 0;
     for (const PauseParts& parts : measured) {
         pauses.push_back(parts.pauseMs);
         withinGoal += parts.pauseMs >= PauseGoalLowMs && parts.pauseMs <= PauseGoalHighMs;
         if (parts.split) {
             going.push_back(parts.goingMs);
             setupPart.push_back(parts.setupMs);
+            setupWithinGoal += parts.setupMs >= PauseGoalLowMs && parts.setupMs <= PauseGoalHighMs;
             setupLessCall.push_back(parts.setupMs - parts.probe.callToCreationMs);
             comingUp.push_back(parts.comingUpMs);
         }
@@ -751,6 +767,8 @@ void SetupRunsMeasured() {
               Seconds);
     TimingRow("Setup: msttss22L.exe's end to Install.exe's creation", Summarise(setupPart),
               Seconds);
+    FigureRow("runs with Setup's part within 1.000–1.050 s",
+              std::to_string(setupWithinGoal) + " of " + std::to_string(setupPart.size()));
     TimingRow("Install.exe coming up: its creation to its first line", Summarise(comingUp),
               Seconds);
     TimingRow("a probe stand-in started from here after each run: its CreateProcessW call to "
