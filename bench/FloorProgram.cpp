@@ -4,12 +4,14 @@
 #include "UniqueHandle.h"
 
 #include <cstring>
+#include <cwchar>
 #include <iterator>
 
 namespace {
 
 constexpr wchar_t Command[] = L"/\u00E0 3 1";
 constexpr wchar_t ApplicationExe[] = L"Tolvanex.exe";
+constexpr wchar_t NoWalk[] = L"--no-walk";
 
 template <typename Char> tolvanex::UniqueGlobal GlobalCopy(const Char* text, std::size_t count) {
     tolvanex::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, (count + 1) * sizeof(Char)));
@@ -53,9 +55,11 @@ bool ApplicationRuns() {
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR arguments, int) {
     // The answer matters to Tolvakey, not here: only the walk's cost is wanted.
-    static_cast<void>(ApplicationRuns());
+    if (std::wcscmp(arguments, NoWalk) != 0) {
+        static_cast<void>(ApplicationRuns());
+    }
 
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = ::DefWindowProcW;
