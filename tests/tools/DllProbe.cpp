@@ -30,11 +30,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     if (loadedFrom == nullptr) {
         return 3;
     }
-    wchar_t dll[MAX_PATH * 4] = {}, self[MAX_PATH * 4] = {}, system[MAX_PATH] = {};
+    wchar_t dll[MAX_PATH * 4] = {}, self[MAX_PATH * 4] = {}, system[MAX_PATH] = {},
+                           wow64[MAX_PATH] = {};
     loadedFrom(dll, MAX_PATH * 4);
     ::GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
     ::GetSystemDirectoryW(system, MAX_PATH);
-    if (SameFolder(FolderOf(dll), system)) {
+    // A 32-bit program on 64-bit Windows gets its system DLLs from SysWOW64 under that name.
+    const bool onWow64 = ::GetSystemWow64DirectoryW(wow64, MAX_PATH) != 0;
+    if (SameFolder(FolderOf(dll), system) || (onWow64 && SameFolder(FolderOf(dll), wow64))) {
         return 0;
     }
     return SameFolder(FolderOf(dll), FolderOf(self)) ? 1 : 2;
