@@ -24,7 +24,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     }
     // Left loaded: the program ends right after.
     const HMODULE plant = ::LoadLibraryW(L"PlantProbe.dll");
-    using LoadedFrom = DWORD(WINAPI*)(wchar_t*, DWORD);
+    using LoadedFrom = DWORD (*)(wchar_t*, DWORD);
     const auto loadedFrom = reinterpret_cast<LoadedFrom>(
         reinterpret_cast<void (*)()>(::GetProcAddress(plant, "LoadedFrom")));
     if (loadedFrom == nullptr) {

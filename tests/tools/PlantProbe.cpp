@@ -13,7 +13,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-// The full path of this DLL's file, into the buffer; its length in characters.
-extern "C" __declspec(dllexport) DWORD WINAPI LoadedFrom(wchar_t* path, DWORD size) {
+// The full path of this DLL's file, into the buffer; its length in characters. The C calling
+// convention, so that the 32-bit build exports the plain name (a WINAPI function would be
+// exported as "LoadedFrom@8" there and not be found).
+extern "C" __declspec(dllexport) DWORD LoadedFrom(wchar_t* path, DWORD size) {
     return ::GetModuleFileNameW(g_self, path, size);
 }
