@@ -20,9 +20,8 @@ using namespace tolvanex::e2e;
 
 namespace {
 
+using tolvanex::UniqueKernelObject;
 using tolvanex::UniqueProcess;
-// A thread handle is closed like a process handle.
-using UniqueThread = tolvanex::UniqueProcess;
 
 constexpr int KeyPressRuns = 25;
 constexpr int ColdRuns = 10;
@@ -85,7 +84,7 @@ struct Run {
 
 struct Timed {
     UniqueProcess process;
-    UniqueThread thread;
+    UniqueKernelObject thread;
     double began = 0;
     std::wstring exe;
 };
@@ -103,7 +102,7 @@ Timed StartTimed(const std::wstring& exe, const std::wstring& arguments,
                           folder.c_str(), &startup, &info)) {
         throw std::runtime_error("cannot start " + Utf8(exe));
     }
-    timed.thread = UniqueThread(info.hThread);
+    timed.thread = UniqueKernelObject(info.hThread);
     timed.process = UniqueProcess(info.hProcess);
     return timed;
 }

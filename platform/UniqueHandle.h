@@ -55,6 +55,8 @@ inline void DestroyOwnedWindow(HWND h) {
 
 // A process handle: 0 when absent.
 using UniqueProcess = UniqueHandle<HANDLE, detail::CloseKernelHandle, std::intptr_t{0}>;
+// Any other kernel object closed with CloseHandle: a thread, an event.
+using UniqueKernelObject = UniqueHandle<HANDLE, detail::CloseKernelHandle, std::intptr_t{0}>;
 // A Toolhelp snapshot: INVALID_HANDLE_VALUE when absent.
 using UniqueSnapshot = UniqueHandle<HANDLE, detail::CloseKernelHandle, std::intptr_t{-1}>;
 // A global memory block, handed to the clipboard once SetClipboardData succeeds.

@@ -16,29 +16,28 @@ static_assert(MbIconExclamation == (MB_OK | MB_ICONEXCLAMATION));
 
 namespace {
 
-// Not in every SDK's headers: CreateProcess's answer for a program that needs elevation.
-constexpr DWORD ErrorElevationRequired = 740;
-
 constexpr wchar_t OwnerWindowClass[] = L"TolvanexClipboardOwner";
 
 std::wstring NulTerminated(std::wstring_view text) {
     return std::wstring(text);
 }
 
-// Copies text into a movable global block, as SetClipboardData wants it.
-template <typename Char> UniqueGlobal GlobalCopy(const Char* text, std::size_t count) {
-    UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, (count + 1) * sizeof(Char)));
-    if (!block) {
-        return block;
-    }
-    auto* target = static_cast<Char*>(::GlobalLock(block.get()));
+// Copies bytes into a movable global block of at least that size, as SetClipboardData wants
+// it; the rest of the block is zero.
+UniqueGlobal GlobalCopy(const void* data, std::size_t bytes, std::size_t blockBytes) {
+    UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, blockBytes));
+    void* target = block ? ::GlobalLock(block.get()) : nullptr;
     if (target == nullptr) {
         return UniqueGlobal();
     }
-    std::memcpy(target, text, count * sizeof(Char));
-    target[count] = Char{0};
+    std::memcpy(target, data, bytes);
     ::GlobalUnlock(block.get());
     return block;
+}
+
+// Text with its terminating zero.
+template <typename Char> UniqueGlobal GlobalText(const Char* text, std::size_t count) {
+    return GlobalCopy(text, count * sizeof(Char), (count + 1) * sizeof(Char));
 }
 
 // A function of a DLL looked up by name; null when the DLL lacks it.
@@ -131,18 +130,6 @@ std::wstring FoundProgram(const std::wstring& name) {
     }
 }
 
-// Copies a 32-bit value into a movable global block, for a clipboard format that carries one.
-UniqueGlobal GlobalDword(DWORD value) {
-    UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, sizeof value));
-    auto* target = block ? static_cast<DWORD*>(::GlobalLock(block.get())) : nullptr;
-    if (target == nullptr) {
-        return UniqueGlobal();
-    }
-    *target = value;
-    ::GlobalUnlock(block.get());
-    return block;
-}
-
 bool HandOver(UINT format, UniqueGlobal block) {
     if (!block || ::SetClipboardData(format, block.get()) == nullptr) {
         return false;
@@ -212,12 +199,6 @@ void Win32Platform::WaitForEvents(std::uint32_t milliseconds) {
     ::MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-std::optional<ProcessId> Win32Platform::Started(PROCESS_INFORMATION& info) {
-    ::CloseHandle(info.hThread);
-    lastStarted_.reset(info.hProcess);
-    return info.dwProcessId;
-}
-
 DWORD Win32Platform::LaunchProcess(const wchar_t* application, std::wstring& commandLine,
                                    PROCESS_INFORMATION& info) {
     STARTUPINFOW startup{};
@@ -231,8 +212,23 @@ DWORD Win32Platform::LaunchProcess(const wchar_t* application, std::wstring& com
     return 0;
 }
 
-std::optional<ProcessId> Win32Platform::StartedThroughShell(const std::wstring& file,
-                                                            const std::wstring& parameters) {
+std::optional<ProcessId> Win32Platform::Start(const wchar_t* application, std::wstring commandLine,
+                                              const std::wstring& shellFile,
+                                              const std::wstring& parameters) {
+    PROCESS_INFORMATION info{};
+    const DWORD error = LaunchProcess(application, commandLine, info);
+    if (error == 0) {
+        const UniqueKernelObject thread(info.hThread);
+        lastStarted_.reset(info.hProcess);
+        return info.dwProcessId;
+    }
+    if (error != ErrorElevationRequired) {
+        return std::nullopt;
+    }
+    // Set to run as administrator, or its manifest asks for it: the shell shows the consent
+    // prompt. It does not look beside this program for a bare name, as CreateProcessW did, so
+    // it is given the path found.
+    const std::wstring file = application != nullptr ? shellFile : FoundProgram(shellFile);
     UniqueProcess process(StartThroughShell(file, parameters));
     const DWORD id = process ? ::GetProcessId(process.get()) : 0;
     if (id == 0) {
@@ -246,36 +242,14 @@ std::optional<ProcessId> Win32Platform::StartProgram(std::wstring_view name,
                                                      std::wstring_view arguments) {
     const std::wstring program(name);
     const std::wstring parameters(arguments);
-    // CreateProcessW may write into the command line, so it gets its own copy.
-    std::wstring line = program + L" " + parameters;
-    PROCESS_INFORMATION info{};
-    const DWORD error = LaunchProcess(nullptr, line, info);
-    if (error == 0) {
-        return Started(info);
-    }
-    if (error != ErrorElevationRequired) {
-        return std::nullopt;
-    }
-    // Set to run as administrator, or its manifest asks for it: the shell shows the consent
-    // prompt.
-    return StartedThroughShell(FoundProgram(program), parameters);
+    return Start(nullptr, program + L" " + parameters, program, parameters);
 }
 
 std::optional<ProcessId> Win32Platform::StartProgramFile(std::wstring_view path) {
     // The full path goes as the application name, and quoted in the command line: an unquoted
     // path with blanks would let Windows try "C:\Some.exe" for "C:\Some dir\Install.exe".
     const std::wstring application(path);
-    std::wstring line = L"\"" + application + L"\"";
-    PROCESS_INFORMATION info{};
-    const DWORD error = LaunchProcess(application.c_str(), line, info);
-    if (error == 0) {
-        return Started(info);
-    }
-    if (error != ErrorElevationRequired) {
-        return std::nullopt;
-    }
-    // An installer that asks for administrator rights: the shell shows the consent prompt.
-    return StartedThroughShell(application, std::wstring());
+    return Start(application.c_str(), L"\"" + application + L"\"", application, std::wstring());
 }
 
 void Win32Platform::WaitForProcess(ProcessId id, std::uint32_t milliseconds) {
@@ -363,17 +337,18 @@ bool Win32Platform::EmptyClipboard() {
 }
 
 bool Win32Platform::SetClipboardText(std::wstring_view text) {
-    if (!HandOver(CF_UNICODETEXT, GlobalCopy(text.data(), text.size()))) {
+    if (!HandOver(CF_UNICODETEXT, GlobalText(text.data(), text.size()))) {
         return false;
     }
     SetAnsiText(text);
     // Each key press would otherwise land in the clipboard history (Win+V) and, with syncing
     // on, on the user's other devices, pushing out what the user really copied. A value of 0
     // in these formats keeps it out of both; the text itself is unchanged for Tolvanex.
+    const DWORD no = 0;
     for (const wchar_t* name : {L"CanIncludeInClipboardHistory", L"CanUploadToCloudClipboard"}) {
         const UINT format = ::RegisterClipboardFormatW(name);
         if (format != 0) {
-            HandOver(format, GlobalDword(0));
+            HandOver(format, GlobalCopy(&no, sizeof no, sizeof no));
         }
     }
     return true;
@@ -389,7 +364,7 @@ void Win32Platform::SetAnsiText(std::wstring_view text) {
     if (bytes > 0) {
         ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, ansi.data(), bytes, nullptr, nullptr);
     }
-    HandOver(CF_TEXT, GlobalCopy(ansi.data(), ansi.size()));
+    HandOver(CF_TEXT, GlobalText(ansi.data(), ansi.size()));
 }
 
 void Win32Platform::CloseClipboard() {

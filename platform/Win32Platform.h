@@ -6,6 +6,9 @@
 
 namespace tolvanex {
 
+// Not in every SDK's headers: CreateProcessW's answer for a program that needs elevation.
+constexpr DWORD ErrorElevationRequired = 740;
+
 // Restricts the DLLs loaded from here on to System32, never the program's own folder (a Downloads
 // folder, for Setup) or the current one. Called first thing by both programs.
 void RestrictDllSearchToSystem32();
@@ -54,17 +57,19 @@ class Win32Platform : public Platform {
                                 PROCESS_INFORMATION& info);
 
   private:
-    std::optional<ProcessId> Started(PROCESS_INFORMATION& info);
-    std::optional<ProcessId> StartedThroughShell(const std::wstring& file,
-                                                 const std::wstring& parameters);
+    // Starts by CreateProcessW (the command line is its own copy: CreateProcessW may write into
+    // it), or, when the program asks for elevation, through the shell with the file (a full
+    // path, or without an application the bare name) and the parameters.
+    std::optional<ProcessId> Start(const wchar_t* application, std::wstring commandLine,
+                                   const std::wstring& shellFile, const std::wstring& parameters);
     // The 8-bit text beside the Unicode text, in the ANSI code page; Windows makes it up from
     // the Unicode text should this fail.
     static void SetAnsiText(std::wstring_view text);
 
     // The clipboard wants an owner window; a message-only one is made on first use.
     UniqueWindow clipboardOwner_;
-    // The last started process stays open so that its identifier cannot be given to another
-    // process while callers may still open it by that identifier.
+    // The last started process stays open, so that WaitForProcess can wait for it and its
+    // identifier is not given to another process meanwhile.
     UniqueProcess lastStarted_;
 };
 

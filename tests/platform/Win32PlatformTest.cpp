@@ -19,9 +19,7 @@ using e2e::TempDir;
 using e2e::WriteText;
 
 // Windows answers a start of a program that asks for administrator rights with this error; Wine
-// never does. Not in every SDK's headers.
-constexpr DWORD ErrorElevationRequired = 740;
-
+// never does.
 class ElevationRequired : public Win32Platform {
   public:
     int launches = 0;
@@ -75,9 +73,6 @@ struct PauseRun {
 };
 
 PauseRun* g_pauseRun = nullptr;
-
-// Events and threads are closed like processes.
-using UniqueKernelObject = UniqueProcess;
 
 LRESULT CALLBACK CountMessages(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == CountedMessage) {

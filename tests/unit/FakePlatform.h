@@ -60,7 +60,6 @@ class FakePlatform : public Platform {
     };
     std::vector<Box> boxes;
     std::optional<std::wstring> clipboard;
-    int clockReadings = 0;
     int dispatches = 0;
     std::uint64_t idleMs = 0; // time spent in WaitForEvents
     std::optional<unsigned> terminatedWith;
@@ -171,7 +170,6 @@ class FakePlatform : public Platform {
 
     // Read off the clock's fields, as Windows gives them, with the same arithmetic as on Windows.
     double SecondsSinceMidnight() override {
-        ++clockReadings;
         ReadClock();
         const auto dayStartMs = static_cast<std::uint64_t>(std::llround(dayStartSeconds * 1000.0));
         const std::uint64_t ms = (dayStartMs + nowMs) % 86400000u;
