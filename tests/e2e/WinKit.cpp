@@ -112,6 +112,25 @@ std::wstring BinDir() {
     return path.substr(0, path.rfind(L'\\'));
 }
 
+std::wstring UnderTestDir() {
+    wchar_t folder[MAX_PATH * 4] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"TOLVANEX_UNDER_TEST", folder, MAX_PATH * 4);
+    return length > 0 && length < MAX_PATH * 4 ? std::wstring(folder, length) : BinDir();
+}
+
+WORD ProgramMachine(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    IMAGE_DOS_HEADER dos{};
+    IMAGE_FILE_HEADER file{};
+    DWORD signature = 0;
+    if (!in.read(reinterpret_cast<char*>(&dos), sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
+        !in.seekg(dos.e_lfanew) || !in.read(reinterpret_cast<char*>(&signature), sizeof signature) ||
+        signature != IMAGE_NT_SIGNATURE || !in.read(reinterpret_cast<char*>(&file), sizeof file)) {
+        return 0;
+    }
+    return file.Machine;
+}
+
 std::wstring TempRoot() {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
@@ -145,8 +164,10 @@ std::wstring TempDir::Make(const std::wstring& relative) const {
 
 void CopyProgram(const std::wstring& program, const std::wstring& to) {
     MakeFolders(to.substr(0, to.rfind(L'\\')));
-    if (!::CopyFileW((BinDir() + L"\\" + program).c_str(), to.c_str(), FALSE)) {
-        throw std::runtime_error("cannot copy " + Utf8(program) + " to " + Utf8(to));
+    const bool underTest = program == L"Setup.exe" || program == L"Tolvakey.exe";
+    const std::wstring from = (underTest ? UnderTestDir() : BinDir()) + L"\\" + program;
+    if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+        throw std::runtime_error("cannot copy " + Utf8(from) + " to " + Utf8(to));
     }
 }
 

@@ -15,6 +15,14 @@ namespace tolvanex::e2e {
 // The folder of the running program, where the build puts every program next to it.
 std::wstring BinDir();
 
+// The folder whose Setup.exe and Tolvakey.exe the tests run: the one TOLVANEX_UNDER_TEST names,
+// where a driver of another build runs the shipped programs, or else BinDir().
+std::wstring UnderTestDir();
+
+// The machine a Windows program file is built for (IMAGE_FILE_MACHINE_I386, _AMD64), 0 when it
+// cannot be read.
+WORD ProgramMachine(const std::wstring& path);
+
 // A fresh folder under the temporary folder, removed with everything in it, and every program
 // still running from it ended, when it goes.
 class TempDir {
@@ -34,7 +42,8 @@ class TempDir {
 // The folder all TempDirs lie in.
 std::wstring TempRoot();
 
-// Copies a program of the build (by file name) to a full path, folders made on the way.
+// Copies a program of the build (by file name) to a full path, folders made on the way; Setup.exe
+// and Tolvakey.exe come from UnderTestDir().
 void CopyProgram(const std::wstring& program, const std::wstring& to);
 void WriteText(const std::wstring& path, const std::string& text);
 
