@@ -67,6 +67,7 @@ class Runs:
     crowds: list
     files: list
     kit: dict
+    end: dict
 
     def of(self, case, program, extra=None):
         """The runs of a program in a case, by round, those that ended with status 0 only."""
@@ -155,7 +156,7 @@ def load(path):
                         f"{len(runs)}: runs are missing or left over")
     if not runs:
         raise DataError(f"{path}: no runs recorded")
-    return Runs(path, first, runs, crowds, files, kit)
+    return Runs(path, first, runs, crowds, files, kit, last)
 
 
 # ---- figures ------------------------------------------------------------------------------------
@@ -336,9 +337,13 @@ def conditions(data):
     header = data.header
     quick = " A quick run (few rounds): too few to judge by." if header.get(
         "rounds") == "quick" else ""
+    load = ""
+    if "load_average" in header:
+        load = (f" Load average (1, 5, 15 minutes) {header['load_average']} at the start, "
+                f"{data.end.get('load_average', '?')} at the end.")
     return (f"Recorded {header.get('started', '?')} on {header.get('machine', '?')}. Timed: "
             f"{header.get('timed', '?')}; build: {data.runs[0]['build']}. Conditions: "
-            f"{header.get('conditions', 'not stated')}.{quick}")
+            f"{header.get('conditions', 'not stated')}.{load}{quick}")
 
 
 class Table:
