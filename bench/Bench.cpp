@@ -1,17 +1,22 @@
 // Times Tolvakey and Setup on this machine, beside the least programs that could do their work,
-// and prints the figures as Markdown tables. Nothing here passes or fails: the figures are for
-// people to read, and they depend on the machine (scripts/bench runs this and names the machine).
-// The arguments are program files whose sizes are shown besides the ones next to this program.
+// and writes every run as one record, a line of JSON, to the file given with --out. It computes
+// no figures: bench/analysis.py reads the records, judges them with SciPy and draws them, so that
+// a run can be looked at again, checked, and compared with the next build's (scripts/bench).
+// Usage: Bench.exe --out FILE [--machine TEXT] [--build TEXT] [--quick] [PROGRAM...]. The
+// programs are files whose sizes are recorded besides those of the programs next to this one;
+// --build names the build timed (it must begin with what the program files say they are built
+// for). --quick takes few rounds, to try the chain end to end; its figures are too few to judge
+// anything by.
 #include "UniqueHandle.h"
 #include "WinKit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <numeric>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -23,30 +28,184 @@ namespace {
 using tolvanex::UniqueKernelObject;
 using tolvanex::UniqueProcess;
 
-constexpr int KeyPressRuns = 25;
-constexpr int ColdRuns = 10;
-constexpr int CrowdRuns = 10;
+// How many rounds each case takes; --quick divides them.
+struct Plan {
+    int keyPressRounds = 25;
+    int coldRounds = 10;
+    int crowdRounds = 10;
+    // Enough runs that a slow run one time in ten would most likely show (0.9^30 = 4 %).
+    int setupRuns = 30;
+};
 constexpr int CrowdSizes[] = {10, 100, 300};
-// Enough runs that p90 lies between the third and fourth slowest, and that a slow run one time in
-// ten would most likely show (0.9^30 = 4 %); the whole benchmark still takes a few minutes.
-constexpr int SetupRuns = 30;
-// How many of Setup's slowest runs are shown part by part.
-constexpr int SlowRunsShown = 8;
-constexpr double PauseGoalLowMs = 1000.0, PauseGoalHighMs = 1050.0;
-constexpr double KeyPressGoal = 1.05;
-constexpr int Resamples = 2000;
 // The first runs of a program pay for reading its file and for Wine's first look at it.
 constexpr int WarmUpRuns = 2;
 constexpr wchar_t KeyArguments[] = L"3 1";
+constexpr wchar_t NoWalk[] = L"--no-walk";
 constexpr char LongRunMs[] = "600000";
 constexpr char PrerequisiteMs[] = "200";
 // Long enough that Install.exe is still there to be looked at once Setup has ended.
 constexpr char MainInstallerMs[] = "600";
 constexpr DWORD RunTimeoutMs = 60000;
 
-void Progress(const char* text) {
-    std::fprintf(stderr, "bench: %s\n", text);
-    std::fflush(stderr);
+// One line of JSON: the fields in the order they are added.
+class Record {
+  public:
+    explicit Record(const char* kind) { Text("record", kind); }
+    Record& Text(const char* key, const std::string& value) {
+        Key(key);
+        line_ += '"';
+        for (const char c : value) {
+            if (c == '"' || c == '\\') {
+                line_ += '\\';
+                line_ += c;
+            } else if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                line_ += escaped;
+            } else {
+                line_ += c;
+            }
+        }
+        line_ += '"';
+        return *this;
+    }
+    // Milliseconds to the microsecond; null for a time that was not told.
+    Record& Ms(const char* key, double value, bool known = true) {
+        Key(key);
+        if (!known || !std::isfinite(value)) {
+            line_ += "null";
+        } else {
+            char number[48];
+            std::snprintf(number, sizeof number, "%.3f", value);
+            line_ += number;
+        }
+        return *this;
+    }
+    Record& Whole(const char* key, long long value) {
+        Key(key);
+        line_ += std::to_string(value);
+        return *this;
+    }
+    Record& Flag(const char* key, bool value) {
+        Key(key);
+        line_ += value ? "true" : "false";
+        return *this;
+    }
+    const std::string& Line() const { return line_; }
+
+  private:
+    void Key(const char* key) {
+        line_ += line_.empty() ? "{\"" : ", \"";
+        line_ += key;
+        line_ += "\": ";
+    }
+    std::string line_;
+};
+
+// The records go to the file as they are made, so that a run cut short leaves a file that says
+// so (it lacks the end record scripts/bench adds) instead of nothing at all.
+class Recorder {
+  public:
+    Recorder(const std::wstring& path, std::string machine, std::string build)
+        : out_(path.c_str(), std::ios::binary | std::ios::trunc), machine_(std::move(machine)),
+          build_(std::move(build)) {
+        if (!out_) {
+            throw std::runtime_error("cannot write " + Utf8(path));
+        }
+    }
+    // A record of one timed run, with the machine and build it ran on.
+    Record Run(const char* caseName, const char* program, int round) const {
+        Record record("run");
+        record.Text("machine", machine_).Text("build", build_).Text("case", caseName);
+        record.Text("program", program).Whole("round", round);
+        return record;
+    }
+    void Write(const Record& record) {
+        out_ << record.Line() << "}\n";
+        out_.flush();
+        if (!out_) {
+            throw std::runtime_error("cannot write the records");
+        }
+    }
+
+  private:
+    std::ofstream out_;
+    std::string machine_, build_;
+};
+
+// How far the run has come and how long is left, on standard error: a bar redrawn in place on a
+// terminal (scripts/bench says whether it is one), a line every tenth otherwise. Runs are weighed
+// by how long they take, so that the time left does not jump when Setup's long runs begin.
+class Progress {
+  public:
+    Progress(double totalWeight, bool terminal) : total_(totalWeight), terminal_(terminal) {
+        began_ = ::GetTickCount64();
+    }
+    void Stage(const std::string& stage) {
+        stage_ = stage;
+        Draw();
+    }
+    void Done(double weight) {
+        done_ += weight;
+        Draw();
+    }
+    void Finish() {
+        done_ = total_;
+        Draw();
+        if (terminal_) {
+            std::fputc('\n', stderr);
+        }
+    }
+
+  private:
+    void Draw() {
+        const double fraction = total_ > 0 ? std::min(1.0, done_ / total_) : 1.0;
+        const int tenth = static_cast<int>(fraction * 10);
+        if (!terminal_ && tenth == lastTenth_) {
+            return;
+        }
+        lastTenth_ = tenth;
+        const double elapsedS = static_cast<double>(::GetTickCount64() - began_) / 1000.0;
+        std::string left = "--:--";
+        if (done_ > 0) {
+            const auto seconds = static_cast<long>(elapsedS / done_ * (total_ - done_) + 0.5);
+            char text[32];
+            std::snprintf(text, sizeof text, "%ld:%02ld", seconds / 60, seconds % 60);
+            left = text;
+        }
+        constexpr int Width = 30;
+        const int filled = static_cast<int>(fraction * Width);
+        const std::string bar = std::string(filled, '#') + std::string(Width - filled, '.');
+        std::fprintf(stderr, "%sbench: [%s] %3d %%, about %s left: %-44.44s%s",
+                     terminal_ ? "\r" : "", bar.c_str(), static_cast<int>(fraction * 100),
+                     left.c_str(), stage_.c_str(), terminal_ ? "" : "\n");
+        std::fflush(stderr);
+    }
+
+    double total_, done_ = 0;
+    bool terminal_;
+    ULONGLONG began_ = 0;
+    std::string stage_;
+    int lastTenth_ = -1;
+};
+
+// What a run weighs in the progress bar: a key press takes a tenth of a second or so here, one
+// Setup round (Setup's pause, the empty program, the probe) about fifteen times as long, and
+// bringing up the crowd of extra processes about a key press per process.
+constexpr double KeyPressWeight = 1, SetupWeight = 15, CrowdProcessWeight = 1;
+
+double PlannedWeight(const Plan& plan) {
+    const int keyPressRounds =
+        plan.coldRounds * 2 + plan.coldRounds // the CreateProcessW calls
+        + (WarmUpRuns + plan.keyPressRounds) * 4 +
+        static_cast<int>(std::size(CrowdSizes)) * (WarmUpRuns + plan.crowdRounds) * 4 +
+        WarmUpRuns * 2;
+    int crowd = 0;
+    for (const int size : CrowdSizes) {
+        crowd = std::max(crowd, size);
+    }
+    return keyPressRounds * KeyPressWeight + (plan.setupRuns + 1) * SetupWeight +
+           crowd * CrowdProcessWeight;
 }
 
 double NowMs() {
@@ -127,228 +286,41 @@ Run TimeRun(const std::wstring& exe, const std::wstring& arguments, const std::w
     return FinishTimed(StartTimed(exe, arguments, folder));
 }
 
-struct Summary {
-    std::size_t runs = 0;
-    double median = 0, p10 = 0, p90 = 0, min = 0, max = 0;
-};
-
-double Quantile(const std::vector<double>& sorted, double fraction) {
-    const double at = fraction * static_cast<double>(sorted.size() - 1);
-    const auto below = static_cast<std::size_t>(at);
-    const std::size_t above = std::min(below + 1, sorted.size() - 1);
-    return sorted[below] + (sorted[above] - sorted[below]) * (at - static_cast<double>(below));
-}
-
-Summary Summarise(std::vector<double> values) {
-    Summary summary;
-    summary.runs = values.size();
-    if (values.empty()) {
-        return summary;
-    }
-    std::sort(values.begin(), values.end());
-    summary.median = Quantile(values, 0.5);
-    summary.p10 = Quantile(values, 0.1);
-    summary.p90 = Quantile(values, 0.9);
-    summary.min = values.front();
-    summary.max = values.back();
-    return summary;
-}
-
-// Which of a series of rounds a figure is computed over: all of them once, or a resampling.
-using Picks = std::vector<std::size_t>;
-
-Picks AllOf(std::size_t count) {
-    Picks picks(count);
-    std::iota(picks.begin(), picks.end(), std::size_t{0});
-    return picks;
-}
-
-double MedianOf(const std::vector<double>& values, const Picks& picks) {
-    std::vector<double> picked;
-    picked.reserve(picks.size());
-    for (const std::size_t pick : picks) {
-        picked.push_back(values[pick]);
-    }
-    std::sort(picked.begin(), picked.end());
-    return picked.empty() ? 0.0 : Quantile(picked, 0.5);
-}
-
-struct Interval {
-    double estimate = 0, low = 0, high = 0;
-};
-
-// A figure with its 95 % bootstrap interval: the figure computed again over many resamplings of
-// the rounds, with replacement, between the 2.5th and 97.5th percentile of those. `figure`
-// takes a function that gives the picks for a series of a given length. Runs of one round are
-// resampled together, so that what slowed a whole round slows both sides of a ratio.
-template <typename Figure> Interval Bootstrap(Figure figure) {
-    Interval interval;
-    interval.estimate = figure(AllOf);
-    // A fixed seed: the same runs always give the same interval.
-    std::mt19937 random(20261210);
-    const auto resample = [&random](std::size_t count) {
-        Picks picks(count);
-        if (count > 0) {
-            std::uniform_int_distribution<std::size_t> any(0, count - 1);
-            for (std::size_t& pick : picks) {
-                pick = any(random);
-            }
-        }
-        return picks;
-    };
-    std::vector<double> estimates;
-    estimates.reserve(Resamples);
-    for (int i = 0; i < Resamples; ++i) {
-        estimates.push_back(figure(resample));
-    }
-    std::sort(estimates.begin(), estimates.end());
-    interval.low = Quantile(estimates, 0.025);
-    interval.high = Quantile(estimates, 0.975);
-    return interval;
-}
-
-Interval RatioOfMedians(const std::vector<double>& over, const std::vector<double>& under) {
-    return Bootstrap([&](auto picksOf) {
-        const Picks picks = picksOf(std::min(over.size(), under.size()));
-        const double below = MedianOf(under, picks);
-        return below > 0 ? MedianOf(over, picks) / below : 0.0;
-    });
-}
-
-// A goal of "at most": met when the whole interval meets it, not met when none of it does.
-std::string AtMost(const Interval& interval, double goal) {
-    if (interval.high <= goal) {
-        return "met";
-    }
-    return interval.low > goal ? "not met" : "undecided";
-}
-
-struct Unit {
-    double perMs;
-    int decimals;
-    const char* name;
-};
-constexpr Unit Milliseconds{1.0, 1, "ms"};
-constexpr Unit FineMilliseconds{1.0, 3, "ms"};
-constexpr Unit Seconds{0.001, 3, "s"};
-constexpr Unit Times{1.0, 2, ""};
-
-std::string Fixed(double value, int decimals) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-std::string Amount(double ms, const Unit& unit) {
-    const std::string number = Fixed(ms * unit.perMs, unit.decimals);
-    return *unit.name ? number + " " + unit.name : number;
-}
-
-std::string Range(double fromMs, double toMs, const Unit& unit) {
-    return Fixed(fromMs * unit.perMs, unit.decimals) + "–" + Amount(toMs, unit);
-}
-
-std::string WithInterval(const Interval& interval, const Unit& unit) {
-    return Amount(interval.estimate, unit) + " (95 %: " + Range(interval.low, interval.high, unit) +
-           ")";
-}
-
-void TableHead(const std::string& caption) {
-    std::printf("\n%s\n\n| | runs | median | p10–p90 | min–max |\n|---|--:|--:|--:|--:|\n",
-                caption.c_str());
-}
-
-void TimingRow(const std::string& what, const Summary& summary, const Unit& unit) {
-    if (summary.runs == 0) {
-        std::printf("| %s | 0 | – | – | – |\n", what.c_str());
-        return;
-    }
-    std::printf("| %s | %zu | %s | %s | %s |\n", what.c_str(), summary.runs,
-                Amount(summary.median, unit).c_str(), Range(summary.p10, summary.p90, unit).c_str(),
-                Range(summary.min, summary.max, unit).c_str());
-}
-
-void FigureRow(const std::string& what, const std::string& figure) {
-    std::printf("| %s | | %s | | |\n", what.c_str(), figure.c_str());
-}
-
-template <typename Combine>
-std::vector<double> PerRound(const std::vector<double>& left, const std::vector<double>& right,
-                             Combine combine) {
-    std::vector<double> combined;
-    for (std::size_t i = 0; i < std::min(left.size(), right.size()); ++i) {
-        combined.push_back(combine(left[i], right[i]));
-    }
-    return combined;
-}
-
-double Quotient(double over, double under) {
-    return under > 0 ? over / under : 0.0;
-}
-
-double Difference(double from, double less) {
-    return from - less;
-}
-
-// The ratio of a program's runs to the floor's: each run over the floor's run of its round, and
-// the ratio of medians with its interval; against a goal of "at most", when there is one.
-void RatioRows(const std::string& what, const std::vector<double>& program,
-               const std::vector<double>& floor, double goal = 0) {
-    TimingRow(what + ", each run over the floor's run in its round",
-              Summarise(PerRound(program, floor, Quotient)), Times);
-    const Interval ratio = RatioOfMedians(program, floor);
-    if (goal > 0) {
-        FigureRow("ratio of medians, " + what + " (goal ≤ " + Fixed(goal, 2) + ")",
-                  WithInterval(ratio, Times) + ": " + AtMost(ratio, goal));
-    } else {
-        FigureRow("ratio of medians, " + what, WithInterval(ratio, Times));
-    }
-}
-
 struct Contender {
+    const char* name; // the program's name in the records
     std::wstring exe, arguments;
 };
 
-// Each contender's times, round by round: round i holds one run of every contender.
-struct Rounds {
-    std::vector<std::vector<double>> ms;
-    int failedRuns = 0; // runs that did not end with status 0
-};
-
 // Runs the contenders in rounds, each round starting with the next contender, so that none
-// profits from its place in the round. `after` runs after each run of the first contender, before
-// the next contender's run.
+// profits from its place in the round, and records every counted run. `after` runs after each
+// run of the first contender, before the next contender's run, and may add to its record.
 template <typename After>
-Rounds Interleave(const std::vector<Contender>& contenders, const std::wstring& folder, int runs,
-                  After after) {
-    Rounds rounds;
-    rounds.ms.resize(contenders.size());
-    const auto runOne = [&](std::size_t which, bool counted) {
-        const Run run = TimeRun(contenders[which].exe, contenders[which].arguments, folder);
+void Interleave(Recorder& recorder, Progress& progress, const char* caseName,
+                const std::vector<Contender>& contenders, const std::wstring& folder, int rounds,
+                int extra, After after) {
+    const auto runOne = [&](std::size_t which, int round) {
+        const Contender& contender = contenders[which];
+        const Run run = TimeRun(contender.exe, contender.arguments, folder);
+        Record record = recorder.Run(caseName, contender.name, round);
+        record.Whole("extra", extra).Whole("place", static_cast<long long>(which));
+        record.Ms("ms", run.ms).Whole("exit", static_cast<long long>(run.exitCode));
         if (which == 0) {
-            after(run, counted);
+            after(run, record, round > 0);
         }
-        if (counted) {
-            rounds.ms[which].push_back(run.ms);
-            rounds.failedRuns += run.exitCode == 0 ? 0 : 1;
+        if (round > 0) {
+            recorder.Write(record);
         }
+        progress.Done(KeyPressWeight);
     };
     for (int i = 0; i < WarmUpRuns; ++i) {
         for (std::size_t which = 0; which < contenders.size(); ++which) {
-            runOne(which, false);
+            runOne(which, 0);
         }
     }
-    for (int i = 0; i < runs; ++i) {
+    for (int i = 0; i < rounds; ++i) {
         for (std::size_t k = 0; k < contenders.size(); ++k) {
-            runOne((static_cast<std::size_t>(i) + k) % contenders.size(), true);
+            runOne((static_cast<std::size_t>(i) + k) % contenders.size(), i + 1);
         }
-    }
-    return rounds;
-}
-
-void FailureNote(int failedRuns) {
-    if (failedRuns > 0) {
-        std::printf("\n%d of the runs above did not end with exit status 0.\n", failedRuns);
     }
 }
 
@@ -391,169 +363,99 @@ struct KeyPressFolder {
     }
 };
 
-void ColdKeyPresses() {
-    Progress("key press, Tolvanex not running");
+// Key press with Tolvanex not running: Tolvakey starts `Tolvanex.exe /h` (a stand-in), which is
+// ended after each run. Tolvakey's record says whether Tolvanex was seen starting and whether its
+// first line came after Tolvakey had ended (Tolvakey waits for nothing once it has started it).
+void ColdKeyPresses(Recorder& recorder, Progress& progress, const Plan& plan) {
+    progress.Stage("key press, Tolvanex not running");
     KeyPressFolder folder;
-    int startedAfterEnd = 0, notStarted = 0;
     // Every start before the run has been waited for and its program ended, so the count in the
     // log stays put until this run starts Tolvanex.
     int startsBefore = 0;
-    const auto endApplication = [&](const Run& run, bool counted) {
+    const auto endApplication = [&](const Run& run, Record& record, bool) {
         const bool started = AwaitStarts(folder.application, startsBefore + 1, 10000);
         EndProgramsUnder(folder.dir.Path());
-        const StandInRecord record = ReadRecord(folder.application);
-        startsBefore = record.starts;
-        if (counted) {
-            notStarted += started ? 0 : 1;
-            startedAfterEnd += started && record.startMs && *record.startMs >= run.endedMs;
-        }
+        const StandInRecord log = ReadRecord(folder.application);
+        startsBefore = log.starts;
+        record.Flag("tolvanex_started", started);
+        record.Flag("tolvanex_after_end", started && log.startMs && *log.startMs >= run.endedMs);
     };
-    const Rounds rounds = Interleave({{folder.launcher, KeyArguments}, {folder.floor, L""}},
-                                     folder.dir.Path(), ColdRuns, endApplication);
+    Interleave(recorder, progress, "cold",
+               {{"Tolvakey", folder.launcher, KeyArguments}, {"floor", folder.floor, L""}},
+               folder.dir.Path(), plan.coldRounds, 0, endApplication);
     // What starting Tolvanex costs whoever starts it, waiting for nothing: the call alone.
-    std::vector<double> calls;
-    for (int i = 0; i < ColdRuns; ++i) {
+    for (int i = 0; i < plan.coldRounds; ++i) {
         const double began = NowMs();
         const UniqueProcess process(StartProgram(folder.application));
-        calls.push_back(NowMs() - began);
+        const double callMs = NowMs() - began;
+        recorder.Write(recorder.Run("start call", "CreateProcessW", i + 1).Ms("ms", callMs));
         AwaitStarts(folder.application, startsBefore + 1, 10000);
         EndProgramsUnder(folder.dir.Path());
         startsBefore = ReadRecord(folder.application).starts;
+        progress.Done(KeyPressWeight);
     }
-    const std::vector<double>&program = rounds.ms[0], &floor = rounds.ms[1];
-    TableHead("Key press, Tolvanex not running: Tolvakey starts `Tolvanex.exe /h` (a stand-in), "
-              "and it is ended after each run");
-    TimingRow("Tolvakey.exe 3 1, starting Tolvanex", Summarise(program), Milliseconds);
-    TimingRow("FloorProgram.exe, interleaved", Summarise(floor), Milliseconds);
-    RatioRows("Tolvakey / floor", program, floor);
-    FigureRow("runs in which Tolvanex wrote its first line after Tolvakey had ended",
-              std::to_string(startedAfterEnd) + " of " + std::to_string(program.size()));
-    TimingRow("the CreateProcessW call alone that starts the stand-in, timed here",
-              Summarise(calls), Milliseconds);
-    FailureNote(rounds.failedRuns);
-    if (notStarted > 0) {
-        std::printf("\nIn %d runs Tolvanex was not seen starting.\n", notStarted);
-    }
-    std::fflush(stdout);
 }
 
-void IgnoreRun(const Run&, bool) {}
+void NothingAfter(const Run&, Record&, bool) {}
 
-// The programs of a key-press round, by their place in it: Tolvakey, the floor program, the empty
-// one, and the floor program told to skip the process list, which tells the walk's own cost.
-constexpr std::size_t TolvakeyRun = 0, FloorRun = 1, EmptyRun = 2, UnwalkedFloorRun = 3;
-constexpr wchar_t NoWalk[] = L"--no-walk";
-
-Rounds KeyPressRounds(const KeyPressFolder& folder, int runs) {
-    return Interleave({{folder.launcher, KeyArguments},
-                       {folder.floor, L""},
-                       {folder.empty, L""},
-                       {folder.floor, NoWalk}},
-                      folder.dir.Path(), runs, IgnoreRun);
-}
-
-Rounds WarmKeyPresses(const KeyPressFolder& folder) {
-    Progress("key press, Tolvanex running");
-    const Rounds rounds = KeyPressRounds(folder, KeyPressRuns);
-    TableHead("Key press, Tolvanex running: `Tolvakey.exe 3 1` against FloorProgram.exe, from "
-              "CreateProcess to the end of the process, in rounds with EmptyProgram.exe and "
-              "`FloorProgram.exe --no-walk` (the floor without the process list)");
-    TimingRow("Tolvakey.exe 3 1", Summarise(rounds.ms[TolvakeyRun]), Milliseconds);
-    TimingRow("FloorProgram.exe", Summarise(rounds.ms[FloorRun]), Milliseconds);
-    TimingRow("EmptyProgram.exe", Summarise(rounds.ms[EmptyRun]), Milliseconds);
-    TimingRow("FloorProgram.exe --no-walk", Summarise(rounds.ms[UnwalkedFloorRun]), Milliseconds);
-    RatioRows("Tolvakey / floor", rounds.ms[TolvakeyRun], rounds.ms[FloorRun], KeyPressGoal);
-    FailureNote(rounds.failedRuns);
-    std::fflush(stdout);
-    return rounds;
+// A key-press round with Tolvanex running: Tolvakey, the floor program, the empty one, and the
+// floor program told to skip the process list, which tells the walk's own cost.
+void KeyPressRounds(Recorder& recorder, Progress& progress, const KeyPressFolder& folder,
+                    int rounds, int extra) {
+    Interleave(recorder, progress, "running",
+               {{"Tolvakey", folder.launcher, KeyArguments},
+                {"floor", folder.floor, L""},
+                {"empty", folder.empty, L""},
+                {"floor --no-walk", folder.floor, NoWalk}},
+               folder.dir.Path(), rounds, extra, NothingAfter);
 }
 
 // Starts copies of a long-running stand-in until `size` run, and waits for each to come up.
-void GrowCrowd(const std::wstring& busy, int& started, int size) {
+void GrowCrowd(Progress& progress, const std::wstring& busy, int& started, int size) {
+    const int before = started;
     for (; started < size; ++started) {
         const UniqueProcess process(StartProgram(busy));
     }
     if (!AwaitStarts(busy, size, 180000)) {
-        Progress("not every extra stand-in came up; the table says how many ran");
+        std::fprintf(stderr, "\nbench: not every extra stand-in came up; the records say how "
+                             "many ran\n");
     }
+    progress.Done((started - before) * CrowdProcessWeight);
 }
 
-// How much (a program less another of the same round) grows per extra process: its median with
-// the extra processes less its median with none, over the number of extra processes. Less the
-// empty program, what starting any process costs more in a longer list drops out; less the floor
-// program without its walk, all but the walk does.
-Interval GrowthPerProcess(const Rounds& crowded, const Rounds& calm, std::size_t program,
-                          std::size_t less, int extra) {
-    const std::vector<double> more = PerRound(crowded.ms[program], crowded.ms[less], Difference);
-    const std::vector<double> none = PerRound(calm.ms[program], calm.ms[less], Difference);
-    return Bootstrap([&](auto picksOf) {
-        return (MedianOf(more, picksOf(more.size())) - MedianOf(none, picksOf(none.size()))) /
-               extra;
-    });
+// How many extra processes run and how long the process list is, as a record of its own before
+// the rounds beside them; the extra processes counted, whether or not all `planned` came up.
+int RecordCrowd(Recorder& recorder, int planned) {
+    const std::vector<std::wstring> names = ProcessNames();
+    const int extra = CountNamed(names, L"Busy.exe");
+    recorder.Write(Record("crowd")
+                       .Whole("planned", planned)
+                       .Whole("extra", extra)
+                       .Whole("listed", static_cast<long long>(names.size())));
+    return extra;
 }
 
-void CrowdedKeyPresses(const KeyPressFolder& folder, const Rounds& calm) {
+// Key presses with Tolvanex running, with no extra processes and then with more and more copies
+// of a sleeping stand-in running; each record says how many ran and how long the list was.
+void RunningKeyPresses(Recorder& recorder, Progress& progress, const Plan& plan) {
+    KeyPressFolder folder;
+    const UniqueProcess application(StartProgram(folder.application));
+    AwaitRecord(folder.application);
+    progress.Stage("key press, Tolvanex running");
+    RecordCrowd(recorder, 0);
+    KeyPressRounds(recorder, progress, folder, plan.keyPressRounds, 0);
+
     TempDir crowd(L"crowd");
     const std::wstring busy = crowd.Make(L"Busy.exe");
     CopyProgram(L"StandIn.exe", busy);
     WriteText(busy + L".ms", LongRunMs);
-    int started = 0, failedRuns = 0;
-    TableHead("Process list: Tolvakey (Tolvanex running) with more processes running, each a "
-              "copy of the stand-in sleeping, in rounds with FloorProgram.exe, EmptyProgram.exe "
-              "and `FloorProgram.exe --no-walk` (neither walks the list). Per extra process: "
-              "(one program less another of the same round), its median grown since no extra "
-              "processes, over the number of extra processes");
-    TimingRow("Tolvakey.exe 3 1, no extra processes (the runs above)",
-              Summarise(calm.ms[TolvakeyRun]), Milliseconds);
-    TimingRow("EmptyProgram.exe, no extra processes (the runs above)", Summarise(calm.ms[EmptyRun]),
-              Milliseconds);
+    int started = 0;
     for (const int size : CrowdSizes) {
-        Progress(("key press beside " + std::to_string(size) + " extra processes").c_str());
-        GrowCrowd(busy, started, size);
-        const std::vector<std::wstring> names = ProcessNames();
-        const Rounds rounds = KeyPressRounds(folder, CrowdRuns);
-        failedRuns += rounds.failedRuns;
-        const int extra = CountNamed(names, L"Busy.exe");
-        const std::string running =
-            std::to_string(extra) + " extra (" + std::to_string(names.size()) + " in the list)";
-        TimingRow("Tolvakey.exe 3 1, " + running, Summarise(rounds.ms[TolvakeyRun]), Milliseconds);
-        TimingRow("FloorProgram.exe, " + running, Summarise(rounds.ms[FloorRun]), Milliseconds);
-        TimingRow("EmptyProgram.exe, " + running, Summarise(rounds.ms[EmptyRun]), Milliseconds);
-        TimingRow("FloorProgram.exe --no-walk, " + running, Summarise(rounds.ms[UnwalkedFloorRun]),
-                  Milliseconds);
-        FigureRow("ratio of medians, Tolvakey / floor",
-                  WithInterval(RatioOfMedians(rounds.ms[TolvakeyRun], rounds.ms[FloorRun]), Times));
-        if (extra > 0) {
-            const auto perProcess = [&](const char* what, std::size_t program, std::size_t less) {
-                FigureRow(std::string("per extra process: ") + what,
-                          WithInterval(GrowthPerProcess(rounds, calm, program, less, extra),
-                                       FineMilliseconds));
-            };
-            perProcess("Tolvakey less EmptyProgram.exe", TolvakeyRun, EmptyRun);
-            perProcess("FloorProgram.exe less EmptyProgram.exe", FloorRun, EmptyRun);
-            perProcess("the walk alone: FloorProgram.exe less FloorProgram.exe --no-walk", FloorRun,
-                       UnwalkedFloorRun);
-            const Interval growth = Bootstrap([&](auto picksOf) {
-                const std::vector<double>&more = rounds.ms[EmptyRun], &none = calm.ms[EmptyRun];
-                return (MedianOf(more, picksOf(more.size())) -
-                        MedianOf(none, picksOf(none.size()))) /
-                       extra;
-            });
-            FigureRow("per extra process: EmptyProgram.exe's own growth",
-                      WithInterval(growth, FineMilliseconds));
-        }
-        std::fflush(stdout);
+        progress.Stage("key press beside " + std::to_string(size) + " extra processes");
+        GrowCrowd(progress, busy, started, size);
+        KeyPressRounds(recorder, progress, folder, plan.crowdRounds, RecordCrowd(recorder, size));
     }
-    FailureNote(failedRuns);
-    Progress("ending the extra processes");
-}
-
-void RunningKeyPresses() {
-    KeyPressFolder folder;
-    const UniqueProcess application(StartProgram(folder.application));
-    AwaitRecord(folder.application);
-    const Rounds calm = WarmKeyPresses(folder);
-    CrowdedKeyPresses(folder, calm);
+    progress.Stage("ending the extra processes");
 }
 
 // When the system created a process and when it ended, on the stand-ins' clock; 0 when unknown.
@@ -621,51 +523,16 @@ UniqueProcess OpenRunning(const std::wstring& name, DWORD timeoutMs) {
         ::Sleep(2);
     }
 }
-
-// A process that ran used some processor time, and no more than its time on every processor.
-bool Plausible(const Run& run) {
-    SYSTEM_INFO system;
-    ::GetSystemInfo(&system);
-    return run.cpuMs > 0 && run.cpuMs <= run.ms * system.dwNumberOfProcessors;
-}
-
-// One Setup run's pause and its parts, which add up to the pause: the prerequisite going (its
-// last line to the end of its process), Setup (from then to Install.exe's creation: waking from
-// its wait, the pause itself, starting Install.exe) and Install.exe coming up (its creation to its
-// first line). Beside them, a probe stand-in started right after the run, coming up and going.
-struct PauseParts {
-    int run = 0;
-    double pauseMs = 0;
-    bool split = false; // the system told both processes' times
-    double goingMs = 0, setupMs = 0, comingUpMs = 0;
-    StandInOverhead probe;
-};
-
-void SlowestRuns(std::vector<PauseParts> runs) {
-    std::sort(runs.begin(), runs.end(),
-              [](const PauseParts& a, const PauseParts& b) { return a.pauseMs > b.pauseMs; });
-    runs.resize(std::min(runs.size(), static_cast<std::size_t>(SlowRunsShown)));
-    std::printf("\nSetup's %zu slowest runs, part by part (seconds; the pause is the sum of the "
-                "three parts after it; the probe ran right after the run)\n\n| run | pause | "
-                "msttss22L.exe going | Setup | Install.exe coming up | probe: CreateProcessW to "
-                "creation | probe coming up | probe going |\n|--:|--:|--:|--:|--:|--:|--:|--:|\n",
-                runs.size());
-    for (const PauseParts& parts : runs) {
-        const auto part = [&](double ms) {
-            return parts.split ? Fixed(ms * Seconds.perMs, Seconds.decimals) : std::string("–");
-        };
-        std::printf("| %d | %s | %s | %s | %s | %s | %s | %s |\n", parts.run,
-                    Fixed(parts.pauseMs * Seconds.perMs, Seconds.decimals).c_str(),
-                    part(parts.goingMs).c_str(), part(parts.setupMs).c_str(),
-                    part(parts.comingUpMs).c_str(),
-                    Fixed(parts.probe.callToCreationMs * Seconds.perMs, Seconds.decimals).c_str(),
-                    Fixed(parts.probe.startMs * Seconds.perMs, Seconds.decimals).c_str(),
-                    Fixed(parts.probe.endMs * Seconds.perMs, Seconds.decimals).c_str());
-    }
-}
-
-void SetupRunsMeasured() {
-    Progress("Setup");
+// Setup's runs: msttss22L.exe (a stand-in) runs 200 ms; the pause is Install.exe's first line
+// less msttss22L.exe's last line, from the stand-ins' logs. Each run's record splits it where the
+// system records msttss22L.exe's end and Install.exe's creation (GetProcessTimes on handles opened
+// from here while they run, so Setup itself is only watched from outside): the prerequisite going
+// (its last line to the end of its process), Setup (from then to Install.exe's creation: waking
+// from its wait, the pause itself, starting Install.exe) and Install.exe coming up (its creation
+// to its first line). Beside them, in the same round, the empty program's run, and a probe
+// stand-in started right after, coming up and going.
+void SetupRuns(Recorder& recorder, Progress& progress, const Plan& plan) {
+    progress.Stage("Setup");
     TempDir kit(L"Tolvanex Kit");
     const std::wstring setup = kit.Make(L"Setup.exe");
     const std::wstring prerequisite = kit.Make(L"msttss22L.exe");
@@ -680,15 +547,9 @@ void SetupRunsMeasured() {
     WriteText(prerequisite + L".ms", PrerequisiteMs);
     WriteText(installer + L".ms", MainInstallerMs);
 
-    std::vector<PauseParts> measured;
-    std::vector<double> setupCpu, emptyCpu;
-    int failedRuns = 0;
-    bool processTimesPlausible = true;
-    for (int i = -1; i < SetupRuns; ++i) { // the first run warms up
-        if (i >= 0 && i % 5 == 0) {
-            Progress(("Setup run " + std::to_string(i + 1) + " of " + std::to_string(SetupRuns))
-                         .c_str());
-        }
+    for (int round = 0; round <= plan.setupRuns; ++round) { // round 0 warms up
+        progress.Stage("Setup run " + std::to_string(round) + " of " +
+                       std::to_string(plan.setupRuns));
         ::DeleteFileW((prerequisite + L".log").c_str());
         ::DeleteFileW((installer + L".log").c_str());
         const Timed timed = StartTimed(setup, L"", kit.Path());
@@ -707,93 +568,34 @@ void SetupRunsMeasured() {
                 ::Sleep(10);
             }
         }
-        const StandInRecord firstRecord = ReadRecord(prerequisite),
-                            secondRecord = ReadRecord(installer);
+        const StandInRecord firstLog = ReadRecord(prerequisite), secondLog = ReadRecord(installer);
         const Lifetime firstLife = LifetimeOf(first.get()), secondLife = LifetimeOf(second.get());
         const Run baseline = TimeRun(empty, L"", kit.Path());
-        PauseParts parts;
-        parts.probe = MeasureStandIn(probe);
-        if (i < 0) {
+        const StandInOverhead probed = MeasureStandIn(probe);
+        progress.Done(SetupWeight);
+        if (round == 0) {
             continue;
         }
-        if (run.exitCode != 0 || !firstRecord.endMs || !secondRecord.startMs) {
-            ++failedRuns;
-            continue;
-        }
-        const auto firstEnd = static_cast<double>(*firstRecord.endMs);
-        const auto secondStart = static_cast<double>(*secondRecord.startMs);
-        parts.run = i + 1;
-        parts.pauseMs = secondStart - firstEnd;
-        parts.split = firstLife.exitedMs > 0 && secondLife.createdMs > 0;
-        if (parts.split) {
-            parts.goingMs = firstLife.exitedMs - firstEnd;
-            parts.setupMs = secondLife.createdMs - firstLife.exitedMs;
-            parts.comingUpMs = secondStart - secondLife.createdMs;
-        }
-        measured.push_back(parts);
-        setupCpu.push_back(run.cpuMs);
-        emptyCpu.push_back(baseline.cpuMs);
-        processTimesPlausible = processTimesPlausible && Plausible(run) && Plausible(baseline);
+        // Times a log or the system did not tell are null; the analysis counts such runs.
+        const bool logged = firstLog.endMs && secondLog.startMs;
+        const double firstEnd = logged ? static_cast<double>(*firstLog.endMs) : 0;
+        const double secondStart = logged ? static_cast<double>(*secondLog.startMs) : 0;
+        const bool split = logged && firstLife.exitedMs > 0 && secondLife.createdMs > 0;
+        Record record = recorder.Run("setup", "Setup", round);
+        record.Ms("ms", run.ms).Whole("exit", static_cast<long long>(run.exitCode));
+        record.Ms("cpu_ms", run.cpuMs);
+        record.Ms("pause_ms", secondStart - firstEnd, logged);
+        record.Ms("going_ms", firstLife.exitedMs - firstEnd, split);
+        record.Ms("setup_ms", secondLife.createdMs - firstLife.exitedMs, split);
+        record.Ms("coming_up_ms", secondStart - secondLife.createdMs, split);
+        record.Ms("probe_call_ms", probed.callToCreationMs, probed.callToCreationMs > 0);
+        record.Ms("probe_start_ms", probed.startMs).Ms("probe_end_ms", probed.endMs);
+        recorder.Write(record);
+        recorder.Write(recorder.Run("setup", "empty", round)
+                           .Ms("ms", baseline.ms)
+                           .Whole("exit", static_cast<long long>(baseline.exitCode))
+                           .Ms("cpu_ms", baseline.cpuMs));
     }
-
-    std::vector<double> pauses, going, setupPart, setupLessCall, comingUp, probeCall, probeStart,
-        probeEnd;
-    int withinGoal = 0, setupWithinGoal = 0;
-    for (const PauseParts& parts : measured) {
-        pauses.push_back(parts.pauseMs);
-        withinGoal += parts.pauseMs >= PauseGoalLowMs && parts.pauseMs <= PauseGoalHighMs;
-        if (parts.split) {
-            going.push_back(parts.goingMs);
-            setupPart.push_back(parts.setupMs);
-            setupWithinGoal += parts.setupMs >= PauseGoalLowMs && parts.setupMs <= PauseGoalHighMs;
-            setupLessCall.push_back(parts.setupMs - parts.probe.callToCreationMs);
-            comingUp.push_back(parts.comingUpMs);
-        }
-        probeCall.push_back(parts.probe.callToCreationMs);
-        probeStart.push_back(parts.probe.startMs);
-        probeEnd.push_back(parts.probe.endMs);
-    }
-    TableHead("Setup: msttss22L.exe (a stand-in) runs 200 ms; the pause is Install.exe's first "
-              "line less msttss22L.exe's last line, from the stand-ins' logs; its parts are split "
-              "where the system records msttss22L.exe's end and Install.exe's creation "
-              "(GetProcessTimes, on handles opened from here while they run)");
-    TimingRow("pause (goal 1.000–1.050 s in every run)", Summarise(pauses), Seconds);
-    const bool allWithin = !measured.empty() && withinGoal == static_cast<int>(measured.size());
-    FigureRow("runs with the pause within 1.000–1.050 s",
-              std::to_string(withinGoal) + " of " + std::to_string(measured.size()) + ": " +
-                  (allWithin ? "met" : "not met"));
-    TimingRow("msttss22L.exe going: its last line to the end of its process", Summarise(going),
-              Seconds);
-    TimingRow("Setup: msttss22L.exe's end to Install.exe's creation", Summarise(setupPart),
-              Seconds);
-    FigureRow("runs with Setup's part within 1.000–1.050 s",
-              std::to_string(setupWithinGoal) + " of " + std::to_string(setupPart.size()));
-    TimingRow("Install.exe coming up: its creation to its first line", Summarise(comingUp),
-              Seconds);
-    TimingRow("a probe stand-in started from here after each run: its CreateProcessW call to "
-              "its creation",
-              Summarise(probeCall), Seconds);
-    TimingRow("Setup's part less the probe's CreateProcessW-to-creation, run by run",
-              Summarise(setupLessCall), Seconds);
-    TimingRow("the probe coming up: CreateProcessW to its first line", Summarise(probeStart),
-              Seconds);
-    TimingRow("the probe going: its last line to the end of its process as seen here",
-              Summarise(probeEnd), Seconds);
-
-    const Summary setupTime = Summarise(setupCpu), emptyTime = Summarise(emptyCpu);
-    if (!processTimesPlausible) {
-        // Wine answers for other processes with 0, or with more than a run could have used.
-        FigureRow("processor time from GetProcessTimes",
-                  "not usable here: 0, or more than the run's time on every processor");
-    } else {
-        TimingRow("Setup.exe processor time, user + kernel", setupTime, Milliseconds);
-        TimingRow("EmptyProgram.exe processor time, user + kernel", emptyTime, Milliseconds);
-        FigureRow("difference of medians (goal < 20 ms)",
-                  Amount(setupTime.median - emptyTime.median, Milliseconds));
-    }
-    FailureNote(failedRuns);
-    SlowestRuns(measured);
-    std::fflush(stdout);
 }
 
 // The machine a program file is built for, from its PE header.
@@ -831,19 +633,7 @@ std::wstring LastParts(const std::wstring& path, int count) {
     return at == std::wstring::npos ? path : path.substr(at + 1);
 }
 
-// Which build was timed, read from the program files themselves rather than taken on trust.
-void ProgramsTimed() {
-    const std::wstring tolvakey = BinDir() + L"\\Tolvakey.exe";
-    std::printf(
-        "\nPrograms timed: the %s build in %s; intervals are 95 %% bootstrap intervals (the "
-        "figure over %d resamplings of the rounds, each round one run of every program "
-        "compared); a goal is met when the whole interval meets it, not met when none of "
-        "it does, undecided otherwise.\n",
-        BuiltFor(tolvakey).c_str(), Utf8(LastParts(BinDir(), 3)).c_str(), Resamples);
-    std::fflush(stdout);
-}
-
-void FileSizes(const std::vector<std::wstring>& given) {
+void FileSizes(Recorder& recorder, const std::vector<std::wstring>& given) {
     std::vector<std::wstring> files;
     for (const wchar_t* program : {L"Setup.exe", L"Tolvakey.exe"}) {
         files.push_back(BinDir() + L"\\" + program);
@@ -854,37 +644,68 @@ void FileSizes(const std::vector<std::wstring>& given) {
             files.push_back(file);
         }
     }
-    std::printf("\nProgram files\n\n| file | built for | bytes |\n|---|---|--:|\n");
     for (const std::wstring& file : files) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        const std::string name = Utf8(LastParts(file, 4));
+        Record record("file");
+        record.Text("file", Utf8(LastParts(file, 4)));
         if (!::GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) {
-            std::printf("| %s | missing | |\n", name.c_str());
-            continue;
+            record.Text("built_for", "missing");
+        } else {
+            const std::uint64_t bytes =
+                (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+            record.Text("built_for", BuiltFor(file)).Whole("bytes", static_cast<long long>(bytes));
         }
-        const std::uint64_t bytes = (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-        std::printf("| %s | %s | %llu |\n", name.c_str(), BuiltFor(file).c_str(),
-                    static_cast<unsigned long long>(bytes));
+        recorder.Write(record);
     }
-    std::fflush(stdout);
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
     try {
+        std::wstring out;
+        std::string machine = "unknown", build;
+        Plan plan;
+        std::vector<std::wstring> files;
+        for (int i = 1; i < argc; ++i) {
+            const std::wstring argument = argv[i];
+            if (argument == L"--out" && i + 1 < argc) {
+                out = argv[++i];
+            } else if (argument == L"--machine" && i + 1 < argc) {
+                machine = Utf8(argv[++i]);
+            } else if (argument == L"--build" && i + 1 < argc) {
+                build = Utf8(argv[++i]);
+            } else if (argument == L"--quick") {
+                plan = Plan{5, 3, 3, 5};
+            } else {
+                files.push_back(argument);
+            }
+        }
+        if (out.empty()) {
+            throw std::runtime_error("no --out FILE to write the records to");
+        }
+        // Which build was timed is read from the program files themselves, not taken on trust.
+        const std::string builtFor = BuiltFor(BinDir() + L"\\Tolvakey.exe");
+        if (build.empty()) {
+            build = builtFor + ", " + Utf8(LastParts(BinDir(), 3));
+        } else if (build.compare(0, builtFor.size(), builtFor) != 0) {
+            throw std::runtime_error("the programs here are " + builtFor + ", not " + build);
+        }
+        Recorder recorder(out, machine, build);
+        const char* terminal = std::getenv("TOLVANEX_BENCH_TERMINAL");
+        Progress progress(PlannedWeight(plan), terminal != nullptr && *terminal == '1');
         // Leftovers of an interrupted run would count as a running Tolvanex.
         EndProgramsUnder(TempRoot());
         if (CountNamed(ProcessNames(), L"Tolvanex.exe") > 0) {
             throw std::runtime_error("a Tolvanex.exe is running already");
         }
-        ProgramsTimed();
-        ColdKeyPresses();
-        RunningKeyPresses();
-        SetupRunsMeasured();
-        FileSizes(std::vector<std::wstring>(argv + 1, argv + argc));
+        ColdKeyPresses(recorder, progress, plan);
+        RunningKeyPresses(recorder, progress, plan);
+        SetupRuns(recorder, progress, plan);
+        FileSizes(recorder, files);
+        progress.Finish();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "bench: %s\n", error.what());
+        std::fprintf(stderr, "\nbench: %s\n", error.what());
         return 1;
     }
     return 0;
