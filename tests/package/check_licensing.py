@@ -111,7 +111,42 @@ def validator():
                                       format_checker=jsonschema.FormatChecker()), spdx
 
 
-class Licensing(unittest.TestCase):
+class Checks:
+    """What both the folder made here and a dist/ given are checked for."""
+
+    def read(self, folder):
+        with open(os.path.join(folder, NOTICES), encoding="utf-8") as f:
+            notices = f.read()
+        with open(os.path.join(folder, SBOM), encoding="utf-8") as f:
+            return notices, json.load(f)
+
+    def assert_valid(self, bom):
+        errors = [f"{'/'.join(map(str, e.absolute_path))}: {e.message}"
+                  for e in self.validator.iter_errors(bom)]
+        self.assertEqual(errors, [])
+        # The schema takes any text as an expression: each identifier in one must be SPDX's.
+        for expression in re.findall(r'"expression": "([^"]+)"', json.dumps(bom)):
+            for word in re.findall(r"[A-Za-z0-9.+-]+", expression):
+                if word not in ("AND", "OR", "WITH") and not word.startswith("LicenseRef-"):
+                    self.assertIn(word, self.spdx | {"GCC-exception-3.1"}, expression)
+
+    def check_folder(self, folder, expect_programs_of=None):
+        _, bom = self.read(folder)
+        hashes = {c["name"]: c["hashes"][0]["content"] for c in bom["components"]
+                  if "hashes" in c}
+        self.assertEqual(sorted(hashes), sorted(PROGRAMS + [NOTICES]))
+        for name, digest in hashes.items():
+            self.assertEqual(digest, sha256(os.path.join(folder, name)), name)
+            if expect_programs_of and name in PROGRAMS:
+                self.assertEqual(digest, sha256(os.path.join(expect_programs_of, name)), name)
+        with open(os.path.join(folder, "SHA256SUMS")) as f:
+            self.assertEqual(sorted(line.split()[1] for line in f),
+                             sorted(PROGRAMS + [NOTICES, SBOM]))
+        result = run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=folder)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+
+class Licensing(Checks, unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         # In the build tree: objects there are the project's own, as the extra one below is.
@@ -157,22 +192,6 @@ class Licensing(unittest.TestCase):
             raise AssertionError(f"linking {program} again failed: {result.stderr}")
         return map_path, out
 
-    def read(self, folder):
-        with open(os.path.join(folder, NOTICES), encoding="utf-8") as f:
-            notices = f.read()
-        with open(os.path.join(folder, SBOM), encoding="utf-8") as f:
-            return notices, json.load(f)
-
-    def assert_valid(self, bom):
-        errors = [f"{'/'.join(map(str, e.absolute_path))}: {e.message}"
-                  for e in self.validator.iter_errors(bom)]
-        self.assertEqual(errors, [])
-        # The schema takes any text as an expression: each identifier in one must be SPDX's.
-        for expression in re.findall(r'"expression": "([^"]+)"', json.dumps(bom)):
-            for word in re.findall(r"[A-Za-z0-9.+-]+", expression):
-                if word not in ("AND", "OR", "WITH") and not word.startswith("LicenseRef-"):
-                    self.assertIn(word, self.spdx | {"GCC-exception-3.1"}, expression)
-
     def test_notices_and_bill_of_materials_name_what_a_fresh_link_takes_in(self):
         notices, bom = self.read(self.release)
         listed, recorded = notices_members(notices), sbom_members(bom)
@@ -182,6 +201,17 @@ class Licensing(unittest.TestCase):
                 self.assertGreater(len(linked), 50)
                 self.assertEqual(listed.get(program), linked, "notices")
                 self.assertEqual(recorded.get(program), linked, "bill of materials")
+
+    def test_the_map_changes_no_byte_of_the_programs(self):
+        for program in PROGRAMS:
+            with self.subTest(program):
+                _, plain = self.link(program, "no-map", with_map=False)
+                with open(plain, "rb") as without, \
+                        open(os.path.join(ARGS.bin, program), "rb") as built, \
+                        open(self.fresh[program][1], "rb") as fresh:
+                    shipped = built.read()
+                    self.assertTrue(without.read() == shipped, "differs without the map")
+                    self.assertTrue(fresh.read() == shipped, "the fresh link differs")
 
     def test_the_map_changes_no_byte_of_the_programs(self):
         for program in PROGRAMS:
@@ -291,21 +321,6 @@ class Licensing(unittest.TestCase):
         self.assertEqual(properties["tolvanex:source-tree"],
                          "uncommitted changes" if dirty else "clean")
 
-    def check_folder(self, folder, expect_programs_of=None):
-        _, bom = self.read(folder)
-        hashes = {c["name"]: c["hashes"][0]["content"] for c in bom["components"]
-                  if "hashes" in c}
-        self.assertEqual(sorted(hashes), sorted(PROGRAMS + [NOTICES]))
-        for name, digest in hashes.items():
-            self.assertEqual(digest, sha256(os.path.join(folder, name)), name)
-            if expect_programs_of and name in PROGRAMS:
-                self.assertEqual(digest, sha256(os.path.join(expect_programs_of, name)), name)
-        with open(os.path.join(folder, "SHA256SUMS")) as f:
-            self.assertEqual(sorted(line.split()[1] for line in f),
-                             sorted(PROGRAMS + [NOTICES, SBOM]))
-        result = run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=folder)
-        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-
     def test_hashes_are_those_of_the_files(self):
         self.check_folder(self.release, expect_programs_of=ARGS.bin)
 
@@ -323,8 +338,12 @@ class Licensing(unittest.TestCase):
 
 
 if "--dist" in sys.argv:
-    class ReleaseFolder(Licensing):
+    class ReleaseFolder(Checks, unittest.TestCase):
         """The folder scripts/release wrote, when asked for by --dist."""
+
+        @classmethod
+        def setUpClass(cls):
+            cls.validator, cls.spdx = validator()
 
         def test_dist_as_scripts_release_left_it(self):
             self.check_folder(ARGS.dist)
