@@ -1,0 +1,365 @@
+#!/usr/bin/env python3
+"""Checks the notices and the bill of materials a release carries against what the linker takes
+into the programs: a release folder is made from the build as scripts/release makes dist/
+(scripts/package-dist), and the programs are linked afresh beside it with a map of their own.
+The bill of materials is validated against CycloneDX's published JSON schemas, as the CycloneDX
+project's own library ships them (tests/package/node_modules, installed by scripts/bootstrap),
+with Debian's python3-jsonschema.
+
+Usage: check_licensing.py --bin DIR --source DIR [--dist DIR] [unittest options]
+  --dist: also check a folder scripts/release wrote (dist/): its hashes, sums and schema.
+"""
+
+import argparse
+import copy
+import hashlib
+import json
+import os
+import re
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import jsonschema
+
+ARGS = None
+PROGRAMS = ["Setup.exe", "Tolvakey.exe"]
+NOTICES, SBOM = "THIRD-PARTY-NOTICES.txt", "bom.cdx.json"
+SCHEMAS = os.path.join("tests", "package", "node_modules", "@cyclonedx", "cyclonedx-library",
+                       "res", "schema")
+MEMBER = re.compile(r"^(\S+\.a)\(([^)]+)\)")
+
+
+def build_dir():
+    return os.path.realpath(os.path.join(ARGS.bin, os.pardir))
+
+
+def run(command, **options):
+    return subprocess.run(command, capture_output=True, text=True, **options)
+
+
+def sha256(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def members_in_map(path):
+    """{library(member)} of every library member and system object file the link took in,
+    read from the map here, apart from the script under test."""
+    build = os.path.realpath(build_dir())
+    taken = set()
+    with open(path, encoding="utf-8", errors="replace") as f:
+        text = f.read()
+    section = text.split("Archive member included to satisfy reference by file (symbol)", 1)[1]
+    section = section.split("Discarded input sections", 1)[0]
+    for line in section.splitlines():
+        match = MEMBER.match(line)
+        if match and not os.path.realpath(os.path.join(build, match[1])).startswith(build + "/"):
+            taken.add(f"{os.path.basename(match[1])}({match[2]})")
+    for line in text.splitlines():
+        if line.startswith("LOAD /") and line.endswith(".o"):
+            taken.add(os.path.basename(line[5:]))
+    return taken
+
+
+def notices_members(text):
+    """{program: {library(member)}} as the notices list them under "What X contains"."""
+    found, program = {}, None
+    for line in text.splitlines():
+        heading = re.match(r"^What (\S+) contains$", line)
+        if heading:
+            program = heading[1]
+            found[program] = set()
+        elif line == "Licences":
+            program = None
+        elif program and line.startswith("      "):
+            found[program].add(line.strip())
+    return found
+
+
+def sbom_members(bom):
+    """{program: {library(member)}} as the bill of materials links them to each program."""
+    parts = {}
+    for component in bom["components"]:
+        for part in component.get("components", []):
+            parts[part["bom-ref"]] = part
+    found = {}
+    for dependency in bom["dependencies"]:
+        program = dependency["ref"].split(":", 1)[1]
+        found[program] = {prop["value"] for ref in dependency["dependsOn"]
+                          for prop in parts[ref].get("properties", [])
+                          if prop["name"] == f"tolvanex:linked-into:{program}"}
+    return found
+
+
+def validator():
+    folder = os.path.join(ARGS.source, SCHEMAS)
+    store = {}
+    for name in os.listdir(folder):
+        if name.endswith(".schema.json"):
+            with open(os.path.join(folder, name), encoding="utf-8") as f:
+                schema = json.load(f)
+            store["http://cyclonedx.org/schema/" + name] = schema
+            store[schema.get("$id", name)] = schema
+    schema = store["http://cyclonedx.org/schema/bom-1.6.SNAPSHOT.schema.json"]
+    resolver = jsonschema.RefResolver.from_schema(schema, store=store)
+    spdx = set(store["http://cyclonedx.org/schema/spdx.schema.json"]["enum"])
+    return jsonschema.Draft7Validator(schema, resolver=resolver,
+                                      format_checker=jsonschema.FormatChecker()), spdx
+
+
+class Checks:
+    """What both the folder made here and a dist/ given are checked for."""
+
+    def read(self, folder):
+        with open(os.path.join(folder, NOTICES), encoding="utf-8") as f:
+            notices = f.read()
+        with open(os.path.join(folder, SBOM), encoding="utf-8") as f:
+            return notices, json.load(f)
+
+    def assert_valid(self, bom):
+        errors = [f"{'/'.join(map(str, e.absolute_path))}: {e.message}"
+                  for e in self.validator.iter_errors(bom)]
+        self.assertEqual(errors, [])
+        # The schema takes any text as an expression: each identifier in one must be SPDX's.
+        for expression in re.findall(r'"expression": "([^"]+)"', json.dumps(bom)):
+            for word in re.findall(r"[A-Za-z0-9.+-]+", expression):
+                if word not in ("AND", "OR", "WITH") and not word.startswith("LicenseRef-"):
+                    self.assertIn(word, self.spdx | {"GCC-exception-3.1"}, expression)
+
+    def check_folder(self, folder, expect_programs_of=None):
+        _, bom = self.read(folder)
+        hashes = {c["name"]: c["hashes"][0]["content"] for c in bom["components"]
+                  if "hashes" in c}
+        self.assertEqual(sorted(hashes), sorted(PROGRAMS + [NOTICES]))
+        for name, digest in hashes.items():
+            self.assertEqual(digest, sha256(os.path.join(folder, name)), name)
+            if expect_programs_of and name in PROGRAMS:
+                self.assertEqual(digest, sha256(os.path.join(expect_programs_of, name)), name)
+        with open(os.path.join(folder, "SHA256SUMS")) as f:
+            self.assertEqual(sorted(line.split()[1] for line in f),
+                             sorted(PROGRAMS + [NOTICES, SBOM]))
+        result = run(["sha256sum", "--check", "--strict", "SHA256SUMS"], cwd=folder)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+
+class Licensing(Checks, unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # In the build tree: objects there are the project's own, as the extra one below is.
+        cls.work = tempfile.mkdtemp(prefix="licensing-check-", dir=build_dir())
+        cls.addClassCleanup(shutil.rmtree, cls.work, ignore_errors=True)
+        cls.release = cls.package(build_dir(), "release")
+        with open(os.path.join(build_dir(), "CMakeCache.txt"), encoding="utf-8") as cache:
+            cls.cache = dict(line.rstrip("\n").split("=", 1) for line in cache
+                             if "=" in line and not line.startswith(("#", "//")))
+        with open(os.path.join(build_dir(), "CMakeFiles", "Setup.dir", "link.txt")) as f:
+            cls.compiler = f.read().strip().splitlines()[-1].split()[0]
+        cls.fresh = {name: cls.link(name, "fresh") for name in PROGRAMS}
+        cls.validator, cls.spdx = validator()
+
+    @classmethod
+    def package(cls, build, name):
+        folder = os.path.join(cls.work, name)
+        env = {k: v for k, v in os.environ.items() if not k.startswith("TOLVANEX_SIGN_")}
+        result = run([os.path.join(ARGS.source, "scripts", "package-dist"), build, folder],
+                     env=env)
+        if result.returncode != 0:
+            raise AssertionError(f"package-dist failed: {result.stderr}")
+        return folder
+
+    @classmethod
+    def link(cls, program, name, extra=(), with_map=True):
+        """Links the program again as the build did, with its own map (or none) and extra
+        inputs: (map, executable)."""
+        stem = program[:-4]
+        with open(os.path.join(build_dir(), "CMakeFiles", f"{stem}.dir", "link.txt")) as f:
+            command = shlex.split(f.read().strip().splitlines()[-1])
+        folder = os.path.join(cls.work, name)
+        os.makedirs(folder, exist_ok=True)
+        out, map_path = os.path.join(folder, program), os.path.join(folder, stem + ".map")
+        command = [arg for arg in command if not arg.startswith("-Wl,-Map=")]
+        at = command.index("-o")
+        command[at + 1] = out
+        command = [arg.replace(f"lib{stem}.dll.a", os.path.join(folder, f"lib{stem}.dll.a"))
+                   for arg in command]
+        command[at:at] = list(extra) + ([f"-Wl,-Map={map_path}"] if with_map else [])
+        result = run(command, cwd=build_dir())
+        if result.returncode != 0:
+            raise AssertionError(f"linking {program} again failed: {result.stderr}")
+        return map_path, out
+
+    def test_notices_and_bill_of_materials_name_what_a_fresh_link_takes_in(self):
+        notices, bom = self.read(self.release)
+        listed, recorded = notices_members(notices), sbom_members(bom)
+        for program in PROGRAMS:
+            with self.subTest(program):
+                linked = members_in_map(self.fresh[program][0])
+                self.assertGreater(len(linked), 50)
+                self.assertEqual(listed.get(program), linked, "notices")
+                self.assertEqual(recorded.get(program), linked, "bill of materials")
+
+    def test_the_map_changes_no_byte_of_the_programs(self):
+        for program in PROGRAMS:
+            with self.subTest(program):
+                _, plain = self.link(program, "no-map", with_map=False)
+                with open(plain, "rb") as without, \
+                        open(os.path.join(ARGS.bin, program), "rb") as built, \
+                        open(self.fresh[program][1], "rb") as fresh:
+                    shipped = built.read()
+                    self.assertTrue(without.read() == shipped, "differs without the map")
+                    self.assertTrue(fresh.read() == shipped, "the fresh link differs")
+
+    def test_the_map_changes_no_byte_of_the_programs(self):
+        for program in PROGRAMS:
+            with self.subTest(program):
+                _, plain = self.link(program, "no-map", with_map=False)
+                with open(plain, "rb") as without, \
+                        open(os.path.join(ARGS.bin, program), "rb") as built, \
+                        open(self.fresh[program][1], "rb") as fresh:
+                    shipped = built.read()
+                    self.assertTrue(without.read() == shipped, "differs without the map")
+                    self.assertTrue(fresh.read() == shipped, "the fresh link differs")
+
+    def test_a_member_added_to_the_link_shows_up_in_both(self):
+        # One more library member, under a licence of its own (BSD, from stdio/strtok_r.c).
+        source = os.path.join(self.work, "extra.cpp")
+        with open(source, "w") as f:
+            f.write('extern "C" char* strtok_r(char*, const char*, char**);\n'
+                    "void* keep = reinterpret_cast<void*>(&strtok_r);\n")
+        extra = os.path.join(self.work, "extra.o")
+        compiled = run([self.compiler, "-c", source, "-o", extra])
+        self.assertEqual(compiled.returncode, 0, compiled.stderr)
+        map_path, program = self.link("Setup.exe", "added", [extra, "-Wl,--undefined=_keep"])
+        member = "libmingwex.a(lib32_libmingwex_a-strtok_r.o)"
+        self.assertIn(member, members_in_map(map_path))
+        folder = os.path.dirname(program)
+        shutil.copy2(os.path.join(ARGS.bin, "Tolvakey.exe"), folder)
+        result = run([os.path.join(ARGS.source, "scripts", "bom"), "--build", build_dir(),
+                      "--map", f"Setup.exe={map_path}",
+                      "--map", f"Tolvakey.exe={self.fresh['Tolvakey.exe'][0]}",
+                      "--notices", os.path.join(folder, NOTICES),
+                      "--sbom", os.path.join(folder, SBOM), "--programs", folder])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        before_notices, before_bom = self.read(self.release)
+        notices, bom = self.read(folder)
+        self.assertNotIn(member, before_notices)
+        self.assertIn(member, notices_members(notices)["Setup.exe"])
+        self.assertNotIn(member, notices_members(notices)["Tolvakey.exe"])
+        self.assertIn(member, sbom_members(bom)["Setup.exe"])
+        # Its licence, in the words of the copyright file, and its identifier.
+        self.assertNotIn("The Regents of the University of California", before_notices)
+        self.assertIn("Redistributions in binary form must reproduce the above copyright",
+                      notices.split("mingw-w64-crt/stdio/strtok_r.c", 2)[-1])
+        self.assertIn("BSD-3-Clause", json.dumps(bom))
+        self.assert_valid(bom)
+
+    def test_a_member_without_a_licence_stops_with_one_line_naming_it(self):
+        compiler = self.compiler
+        mingwex = run([compiler, "-print-file-name=libmingwex.a"]).stdout.strip()
+        libstdcxx = run([compiler, "-print-file-name=libstdc++.a"]).stdout.strip()
+        rows = [
+            # Under no row of sources.tsv.
+            (f"{mingwex}(lib32_libmingwex_a-no_such_member.o)",
+             "libmingwex.a(lib32_libmingwex_a-no_such_member.o)"),
+            # Its source is known, but the package's copyright file gives it no licence.
+            (f"{libstdcxx}(cp-demangle.o)", "libstdc++.a(cp-demangle.o)"),
+            # No Debian package owns the library.
+            ("/nonexistent/libother.a(other.o)", "libother.a(other.o)"),
+        ]
+        for line, named in rows:
+            with self.subTest(named):
+                folder = tempfile.mkdtemp(dir=self.work)
+                map_path = os.path.join(folder, "Setup.map")
+                with open(map_path, "w") as f:
+                    f.write("Archive member included to satisfy reference by file (symbol)\n\n"
+                            f"{line}\n                              x.o (f)\n\n"
+                            "Discarded input sections\n")
+                outputs = [os.path.join(folder, NOTICES), os.path.join(folder, SBOM)]
+                result = run([os.path.join(ARGS.source, "scripts", "bom"),
+                              "--build", build_dir(), "--map", f"Setup.exe={map_path}",
+                              "--map", f"Tolvakey.exe={self.fresh['Tolvakey.exe'][0]}",
+                              "--notices", outputs[0], "--sbom", outputs[1],
+                              "--programs", ARGS.bin])
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(len(result.stderr.splitlines()), 1, result.stderr)
+                self.assertIn(named, result.stderr)
+                self.assertFalse(any(os.path.exists(path) for path in outputs))
+
+    def test_bill_of_materials_is_valid_cyclonedx(self):
+        _, bom = self.read(self.release)
+        self.assert_valid(bom)
+        self.assertEqual((bom["bomFormat"], bom["specVersion"]), ("CycloneDX", "1.6"))
+        # The validator does reject what the format does not allow.
+        broken = copy.deepcopy(bom)
+        broken["components"][0]["hashes"][0]["alg"] = "SHA256"
+        self.assertTrue(list(self.validator.iter_errors(broken)))
+
+    def test_bill_of_materials_names_packages_toolchain_and_revision(self):
+        _, bom = self.read(self.release)
+        libraries = {c["name"]: c for c in bom["components"] if c["type"] == "library"}
+        for package, component in libraries.items():
+            with self.subTest(package):
+                version = run(["dpkg-query", "-W", "-f=${Version}", package]).stdout
+                self.assertEqual(component["version"], version)
+                self.assertTrue(component["purl"].startswith(f"pkg:deb/debian/{package}@"))
+                self.assertTrue(component["licenses"][0]["expression"])
+        self.assertIn("mingw-w64-i686-dev", libraries)
+        tools = {c["name"] for c in bom["metadata"]["tools"]["components"]}
+        compiler = os.path.realpath(self.compiler)
+        owner = run(["dpkg", "-S", compiler]).stdout.split(":")[0]
+        self.assertIn(owner, tools)
+        properties = {p["name"]: p["value"]
+                      for p in bom["metadata"]["component"]["properties"]}
+        head = run(["git", "-C", ARGS.source, "rev-parse", "HEAD"]).stdout.strip()
+        self.assertEqual(properties["tolvanex:source-revision"], head)
+        dirty = run(["git", "-C", ARGS.source, "status", "--porcelain",
+                     "--untracked-files=no"]).stdout.strip()
+        self.assertEqual(properties["tolvanex:source-tree"],
+                         "uncommitted changes" if dirty else "clean")
+
+    def test_hashes_are_those_of_the_files(self):
+        self.check_folder(self.release, expect_programs_of=ARGS.bin)
+
+    def test_the_same_every_time(self):
+        again = self.package(build_dir(), "again")
+        for name in (NOTICES, SBOM, "SHA256SUMS"):
+            with self.subTest(name):
+                with open(os.path.join(self.release, name), "rb") as first, \
+                        open(os.path.join(again, name), "rb") as second:
+                    text = first.read()
+                    self.assertTrue(text == second.read(), f"{name} differs")
+                # Nothing of the machine that built it.
+                self.assertNotIn(os.path.realpath(build_dir()).encode(), text)
+                self.assertNotIn(self.work.encode(), text)
+
+
+if "--dist" in sys.argv:
+    class ReleaseFolder(Checks, unittest.TestCase):
+        """The folder scripts/release wrote, when asked for by --dist."""
+
+        @classmethod
+        def setUpClass(cls):
+            cls.validator, cls.spdx = validator()
+
+        def test_dist_as_scripts_release_left_it(self):
+            self.check_folder(ARGS.dist)
+            _, bom = self.read(ARGS.dist)
+            self.assert_valid(bom)
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--dist")
+    ARGS, rest = parser.parse_known_args()
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
