@@ -213,17 +213,6 @@ class Licensing(Checks, unittest.TestCase):
                     self.assertTrue(without.read() == shipped, "differs without the map")
                     self.assertTrue(fresh.read() == shipped, "the fresh link differs")
 
-    def test_the_map_changes_no_byte_of_the_programs(self):
-        for program in PROGRAMS:
-            with self.subTest(program):
-                _, plain = self.link(program, "no-map", with_map=False)
-                with open(plain, "rb") as without, \
-                        open(os.path.join(ARGS.bin, program), "rb") as built, \
-                        open(self.fresh[program][1], "rb") as fresh:
-                    shipped = built.read()
-                    self.assertTrue(without.read() == shipped, "differs without the map")
-                    self.assertTrue(fresh.read() == shipped, "the fresh link differs")
-
     def test_a_member_added_to_the_link_shows_up_in_both(self):
         # One more library member, under a licence of its own (BSD, from stdio/strtok_r.c).
         source = os.path.join(self.work, "extra.cpp")
