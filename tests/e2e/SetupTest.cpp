@@ -46,7 +46,7 @@ class SetupRun : public ::testing::Test {
     std::wstring mainInstaller = dir.Make(L"Install.exe");
 
     void SetUp() override {
-        EndProgramsUnder(TempRoot());
+        EndLeftovers();
         CopyProgram(L"Setup.exe", setup);
     }
 
@@ -86,8 +86,11 @@ class SetupRun : public ::testing::Test {
     }
 
     // Checks that the stand-in ran once, in the installation folder, started by its quoted path.
-    void ExpectStartedProperly(const std::wstring& path, const StandInRecord& record) {
-        EXPECT_EQ(record.starts, 1) << Utf8(path);
+    // One that never ran says whether Setup did not start it or Wine failed the start.
+    void ExpectStartedProperly(const RunResult& run, const std::wstring& path,
+                               const StandInRecord& record) {
+        EXPECT_EQ(record.starts, 1)
+            << Utf8(path) << (record.starts ? "" : "\n" + StartsSeen(run, path));
         EXPECT_TRUE(SameFolder(record.folder, dir.Path())) << Utf8(record.folder);
         EXPECT_EQ(record.commandLine, L"\"" + path + L"\"");
         EXPECT_EQ(record.show, SW_SHOWNORMAL);
@@ -124,12 +127,12 @@ TEST_P(SetupFolder, ShowsTheMessagesOfItsCase) {
     const bool prerequisiteRuns = row.prerequisite == Item::Program;
     const bool mainRuns = row.main == Item::Program;
     if (prerequisiteRuns) {
-        ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
+        ExpectStartedProperly(run, prerequisite, ReadRecord(prerequisite));
     } else if (row.prerequisite == Item::Hidden || row.prerequisite == Item::System) {
         EXPECT_EQ(ReadRecord(prerequisite).starts, 0);
     }
     if (mainRuns) {
-        ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
+        ExpectStartedProperly(run, mainInstaller, AwaitRecord(mainInstaller));
     } else if (row.main == Item::Hidden || row.main == Item::System) {
         EXPECT_EQ(ProcessesOf(mainInstaller), 0);
         EXPECT_EQ(ReadRecord(mainInstaller).starts, 0);
@@ -172,10 +175,12 @@ TEST_P(SetupPause, StartsTheMainInstallerOneSecondAfterThePrerequisiteInEveryRun
     for (int run = 1; run <= PauseRuns; ++run) {
         ::DeleteFileW((prerequisite + L".log").c_str());
         ::DeleteFileW((mainInstaller + L".log").c_str());
-        ASSERT_EQ(RunSetup().exitCode, 0u) << "run " << run;
+        const RunResult setupRun = RunSetup();
+        ASSERT_EQ(setupRun.exitCode, 0u) << "run " << run;
         const StandInRecord first = ReadRecord(prerequisite);
         StandInRecord second = AwaitRecord(mainInstaller);
-        ASSERT_TRUE(first.endMs && second.startMs) << "run " << run;
+        ASSERT_TRUE(first.endMs) << "run " << run << ": " << StartsSeen(setupRun, prerequisite);
+        ASSERT_TRUE(second.startMs) << "run " << run << ": " << StartsSeen(setupRun, mainInstaller);
         // The wait lasts until the prerequisite ends, then the pause of one second follows. The
         // upper bound only tells a pause from a hang.
         EXPECT_GE(*second.startMs, *first.endMs + 990) << "run " << run;
@@ -199,7 +204,8 @@ TEST_F(SetupRun, GoesOnAfterTenSecondsWhileThePrerequisiteStillRuns) {
     ASSERT_EQ(run.exitCode, 0u);
     const StandInRecord second = AwaitRecord(mainInstaller);
     const StandInRecord first = ReadRecord(prerequisite);
-    ASSERT_TRUE(first.startMs && second.startMs);
+    ASSERT_TRUE(first.startMs) << StartsSeen(run, prerequisite);
+    ASSERT_TRUE(second.startMs) << StartsSeen(run, mainInstaller);
     // Measured between the stand-ins' own first lines, each written a few milliseconds after its
     // start: a tenth of a second spares the test their start-up times.
     EXPECT_GE(*second.startMs, *first.startMs + 10900);
@@ -222,8 +228,8 @@ TEST_F(SetupInFolderWithBlanks, NeverStartsAProgramNamedLikeTheFolder) {
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.boxes.empty());
-    ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
-    ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
+    ExpectStartedProperly(run, prerequisite, ReadRecord(prerequisite));
+    ExpectStartedProperly(run, mainInstaller, AwaitRecord(mainInstaller));
     EXPECT_EQ(ReadRecord(decoy).starts, 0);
 }
 
@@ -237,8 +243,8 @@ TEST_F(SetupInFolderOutsideAscii, RunsBothInstallers) {
 
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_TRUE(run.boxes.empty());
-    ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
-    ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
+    ExpectStartedProperly(run, prerequisite, ReadRecord(prerequisite));
+    ExpectStartedProperly(run, mainInstaller, AwaitRecord(mainInstaller));
 }
 
 // A kit unpacked a few folders deep: Setup.exe's own path just fits MAX_PATH, the installers'

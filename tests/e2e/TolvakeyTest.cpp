@@ -21,7 +21,7 @@ class TolvakeyRun : public ::testing::Test {
     std::wstring application = dir.Make(L"Tolvanex.exe");
 
     void SetUp() override {
-        EndProgramsUnder(TempRoot());
+        EndLeftovers();
         CopyProgram(L"Tolvakey.exe", launcher);
         ASSERT_TRUE(SetClipboard(L"earlier content"));
     }
@@ -71,7 +71,7 @@ TEST_P(TolvakeyHandOff, StartsTolvanexAndSetsTheClipboard) {
 
     EXPECT_EQ(ProcessesOf(application), 1);
     const StandInRecord started = AwaitRecord(application);
-    EXPECT_EQ(started.starts, 1);
+    EXPECT_EQ(started.starts, 1) << StartsSeen(run, application);
     EXPECT_EQ(started.commandLine, L"Tolvanex.exe /h");
     EXPECT_EQ(started.show, SW_SHOWNORMAL);
     // Not waited for: the application is still coming up (it runs a minute) when Tolvakey ends.
@@ -147,7 +147,7 @@ TEST_P(TolvakeyAlreadyRunning, StartsTolvanexOnlyWhenNoProcessHasItsName) {
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(ClipboardUnicode(), Prefix + L"5 2");
     // A start would have happened before Tolvakey ended, and the stand-in runs on for a minute.
-    EXPECT_EQ(ProcessesOf(application), GetParam().counts ? 0 : 1);
+    EXPECT_EQ(ProcessesOf(application), GetParam().counts ? 0 : 1) << StartsSeen(run, application);
     ::TerminateProcess(other, 0);
     ::CloseHandle(other);
 }
@@ -171,7 +171,7 @@ TEST_F(TolvakeyRun, DoesNotWaitForATolvanexSlowToComeUp) {
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(ClipboardUnicode(), Prefix + L"8 2");
     const StandInRecord started = AwaitRecord(application);
-    ASSERT_EQ(started.starts, 1);
+    ASSERT_EQ(started.starts, 1) << StartsSeen(run, application);
     EXPECT_FALSE(started.readyMs) << "Tolvakey ended only once Tolvanex was ready for input";
     EXPECT_EQ(ProcessesOf(application), 1);
 }

@@ -2,8 +2,10 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -135,6 +137,9 @@ TempDir::~TempDir() {
     EndProgramsUnder(path_);
     const std::wstring top = path_.substr(0, path_.find(L'\\', TempRoot().size() + 1));
     RemoveTree(top);
+    if (::GetFileAttributesW(top.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        std::fprintf(stderr, "kit: could not remove %s\n", Utf8(top).c_str());
+    }
 }
 
 std::wstring TempDir::Make(const std::wstring& relative) const {
@@ -194,35 +199,142 @@ bool WaitForExit(HANDLE process, DWORD timeoutMs) {
     return WaitAwhile(process, timeoutMs);
 }
 
-HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
+namespace {
+
+std::string DescribeRunningPrograms();
+
+std::string ErrorText(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length ? std::wstring(text, length) : L"";
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
+        message.pop_back();
+    }
+    return "error " + std::to_string(error) + (message.empty() ? "" : " (" + Utf8(message) + ")");
+}
+
+// What a failed start leaves to go on: the error, what was asked for, and what else ran then.
+[[noreturn]] void ThrowStartFailure(const std::wstring& exe, const std::wstring& line,
+                                    const std::wstring& folder, DWORD error) {
+    std::string report =
+        "cannot start " + Utf8(exe) + ": " + ErrorText(error) + "\n  command line: " + Utf8(line) +
+        "\n  folder: " + (folder.empty() ? "(the kit's own)" : Utf8(folder)) +
+        "\n  file attributes: " + std::to_string(::GetFileAttributesW(exe.c_str())) +
+        "\n  running then:" + DescribeRunningPrograms();
+    throw std::runtime_error(report);
+}
+
+// Starts a program by its full path, quoted in the command line, with its window shown as a
+// double click would; a failed start throws with everything the kit knows about it. With a job,
+// the program is in it before it runs any code, so that every process it creates is seen.
+PROCESS_INFORMATION Launch(const std::wstring& exe, const std::wstring& arguments,
+                           const std::wstring& folder, HANDLE job = nullptr) {
     std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    const std::wstring asked = line;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
-        throw std::runtime_error("cannot start " + Utf8(exe));
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE,
+                          job != nullptr ? CREATE_SUSPENDED : 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        ThrowStartFailure(exe, asked, folder, ::GetLastError());
+    }
+    if (job != nullptr) {
+        const bool assigned = ::AssignProcessToJobObject(job, info.hProcess) != FALSE;
+        const DWORD error = ::GetLastError();
+        ::ResumeThread(info.hThread);
+        if (!assigned) {
+            ::TerminateProcess(info.hProcess, 999);
+            ::CloseHandle(info.hThread);
+            ::CloseHandle(info.hProcess);
+            throw std::runtime_error("cannot watch " + Utf8(exe) + ": " + ErrorText(error));
+        }
     }
     ::CloseHandle(info.hThread);
-    return info.hProcess;
+    return info;
+}
+
+// The processes a program under test creates, from the messages of a job it runs in: Windows
+// and Wine announce each process when it is made, before it runs, so a process that ends during
+// its start is seen all the same.
+class ChildWatch {
+  public:
+    ChildWatch()
+        : job_(::CreateJobObjectW(nullptr, nullptr)),
+          port_(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)) {
+        JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{};
+        association.CompletionKey = job_;
+        association.CompletionPort = port_;
+        if (job_ == nullptr || port_ == nullptr ||
+            !::SetInformationJobObject(job_, JobObjectAssociateCompletionPortInformation,
+                                       &association, sizeof association)) {
+            throw std::runtime_error("cannot make a job to watch a run: " +
+                                     ErrorText(::GetLastError()));
+        }
+    }
+    ~ChildWatch() {
+        ::CloseHandle(port_);
+        ::CloseHandle(job_);
+    }
+    ChildWatch(const ChildWatch&) = delete;
+    ChildWatch& operator=(const ChildWatch&) = delete;
+    HANDLE Job() const { return job_; }
+
+    // Takes in the messages that have come, noting each new process but the one started.
+    void Collect(DWORD startedId, std::vector<ChildProcess>& children) {
+        DWORD message = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED detail = nullptr;
+        while (::GetQueuedCompletionStatus(port_, &message, &key, &detail, 0)) {
+            const auto id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
+            if (message != JOB_OBJECT_MSG_NEW_PROCESS || id == startedId) {
+                continue;
+            }
+            ChildProcess child;
+            child.processId = id;
+            child.seenMs = EpochMs();
+            if (const HANDLE process =
+                    ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id)) {
+                child.handle.reset(process, ::CloseHandle);
+            }
+            children.push_back(std::move(child));
+        }
+        // A process just made may not tell its program file yet: asked again each time.
+        for (ChildProcess& child : children) {
+            if (child.image.empty() && child.handle) {
+                wchar_t image[MAX_PATH * 4] = {};
+                DWORD size = MAX_PATH * 4;
+                if (::QueryFullProcessImageNameW(child.handle.get(), 0, image, &size)) {
+                    child.image.assign(image, size);
+                }
+            }
+        }
+    }
+
+  private:
+    HANDLE job_;
+    HANDLE port_;
+};
+
+} // namespace
+
+HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
+    return Launch(exe, arguments, L"").hProcess;
 }
 
 RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
                      const std::wstring& folder, DWORD timeoutMs) {
     RunResult run;
-    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
+    ChildWatch watch;
     run.startMs = EpochMs();
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
-        throw std::runtime_error("cannot start " + Utf8(exe));
-    }
-    ::CloseHandle(info.hThread);
+    const PROCESS_INFORMATION info = Launch(exe, arguments, folder, watch.Job());
     run.processId = info.dwProcessId;
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     while (!WaitAwhile(info.hProcess, 10)) {
+        watch.Collect(run.processId, run.children);
         if (::GetTickCount64() > deadline) {
             ::TerminateProcess(info.hProcess, 999);
             ::WaitForSingleObject(info.hProcess, 5000);
@@ -247,6 +359,7 @@ RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
         }
     }
     run.endMs = EpochMs();
+    watch.Collect(run.processId, run.children);
     ::GetExitCodeProcess(info.hProcess, &run.exitCode);
     ::CloseHandle(info.hProcess);
     return run;
@@ -437,6 +550,15 @@ template <typename Visit> void ForEachProgram(Visit visit) {
     ::CloseHandle(snapshot);
 }
 
+// One line a process: its id and program file.
+std::string DescribeRunningPrograms() {
+    std::string text;
+    ForEachProgram([&](HANDLE process, const std::wstring& image) {
+        text += "\n    " + std::to_string(::GetProcessId(process)) + " " + Utf8(image);
+    });
+    return text;
+}
+
 bool SameText(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                   static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
@@ -444,14 +566,39 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 
 } // namespace
 
-void EndProgramsUnder(const std::wstring& folder) {
+std::vector<std::wstring> EndProgramsUnder(const std::wstring& folder) {
     const std::wstring prefix = folder + L"\\";
+    std::vector<std::wstring> ended;
     ForEachProgram([&](HANDLE process, const std::wstring& image) {
         if (image.size() > prefix.size() && SameText(image.substr(0, prefix.size()), prefix)) {
             ::TerminateProcess(process, 1);
             ::WaitForSingleObject(process, 5000);
+            ended.push_back(std::to_wstring(::GetProcessId(process)) + L" " + image);
         }
     });
+    return ended;
+}
+
+void EndLeftovers() {
+    for (const std::wstring& program : EndProgramsUnder(TempRoot())) {
+        std::fprintf(stderr, "kit: ended a program an earlier test left running: %s\n",
+                     Utf8(program).c_str());
+    }
+    // What an earlier test could not remove lies in the way of nothing, but is worth knowing;
+    // this program's own folders are made before a test starts.
+    const std::wstring own = std::to_wstring(::GetCurrentProcessId()) + L"-";
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((TempRoot() + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L".." && name.compare(0, own.size(), own) != 0) {
+                std::fprintf(stderr, "kit: an earlier test left %s behind\n",
+                             Utf8(TempRoot() + L"\\" + name).c_str());
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
 }
 
 int ProcessesOf(const std::wstring& programPath) {
@@ -459,6 +606,51 @@ int ProcessesOf(const std::wstring& programPath) {
     ForEachProgram(
         [&](HANDLE, const std::wstring& image) { count += SameText(image, programPath) ? 1 : 0; });
     return count;
+}
+
+std::string StartsSeen(const RunResult& run, const std::wstring& program) {
+    const std::string name = Utf8(program.substr(program.rfind(L'\\') + 1));
+    std::string seen, verdict;
+    DWORD unknown = 0;
+    for (const ChildProcess& child : run.children) {
+        const bool isIt = !child.image.empty() && SameText(child.image, program);
+        std::string state = child.image.empty() ? "program file unknown" : Utf8(child.image);
+        bool ended = false;
+        DWORD code = STILL_ACTIVE;
+        if (child.handle && ::WaitForSingleObject(child.handle.get(), 0) == WAIT_OBJECT_0 &&
+            ::GetExitCodeProcess(child.handle.get(), &code)) {
+            ended = true;
+            std::ostringstream hex;
+            hex << std::hex << code;
+            state += ", ended with exit code 0x" + hex.str();
+        } else if (child.handle) {
+            state += ", running";
+        } else {
+            state += ", gone before the kit could open it";
+            unknown = child.image.empty() ? child.processId : unknown;
+        }
+        seen += "\n    process " + std::to_string(child.processId) + ": " + state;
+        if (isIt && verdict.empty()) {
+            verdict = ended ? "the program under test started " + name + " (process " +
+                                  std::to_string(child.processId) +
+                                  "), which ended before the stand-in's first line: the start "
+                                  "failed inside Wine, not in the program under test"
+                            : "the program under test started " + name +
+                                  ", which runs but "
+                                  "has not written the stand-in's first line";
+        }
+    }
+    if (verdict.empty() && unknown != 0) {
+        verdict = "the program under test created process " + std::to_string(unknown) +
+                  ", gone before the kit could tell its program file: a start that ended at "
+                  "once, as one that fails inside Wine does, not a start the program never made";
+    }
+    if (verdict.empty()) {
+        verdict = "the program under test created no process of " + name +
+                  ": it did not start it, or its CreateProcessW failed before Wine made a process "
+                  "(TOLVANEX_WINEDEBUG=+process shows that call and its status)";
+    }
+    return verdict + "; processes it created:" + (seen.empty() ? " none" : seen);
 }
 
 StandInRecord AwaitRecord(const std::wstring& standInPath, DWORD timeoutMs) {
