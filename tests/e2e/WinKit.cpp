@@ -264,46 +264,40 @@ class ChildWatch {
   public:
     ChildWatch()
         : job_(::CreateJobObjectW(nullptr, nullptr)),
-          port_(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)) {
+          port_(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)),
+          flushed_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+        ::InitializeCriticalSection(&lock_);
         JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{};
         association.CompletionKey = job_;
         association.CompletionPort = port_;
-        if (job_ == nullptr || port_ == nullptr ||
+        if (job_ == nullptr || port_ == nullptr || flushed_ == nullptr ||
             !::SetInformationJobObject(job_, JobObjectAssociateCompletionPortInformation,
-                                       &association, sizeof association)) {
-            throw std::runtime_error("cannot make a job to watch a run: " +
-                                     ErrorText(::GetLastError()));
+                                       &association, sizeof association) ||
+            (thread_ = ::CreateThread(nullptr, 0, Listen, this, 0, nullptr)) == nullptr) {
+            const DWORD error = ::GetLastError();
+            Close();
+            throw std::runtime_error("cannot make a job to watch a run: " + ErrorText(error));
         }
     }
     ~ChildWatch() {
-        ::CloseHandle(port_);
-        ::CloseHandle(job_);
+        ::PostQueuedCompletionStatus(port_, 0, StopKey, nullptr);
+        ::WaitForSingleObject(thread_, INFINITE);
+        Close();
     }
     ChildWatch(const ChildWatch&) = delete;
     ChildWatch& operator=(const ChildWatch&) = delete;
     HANDLE Job() const { return job_; }
 
-    // Takes in the messages that have come, noting each new process but the one started.
-    void Collect(DWORD startedId, std::vector<ChildProcess>& children) {
-        DWORD message = 0;
-        ULONG_PTR key = 0;
-        LPOVERLAPPED detail = nullptr;
-        while (::GetQueuedCompletionStatus(port_, &message, &key, &detail, 0)) {
-            const auto id = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
-            if (message != JOB_OBJECT_MSG_NEW_PROCESS || id == startedId) {
-                continue;
-            }
-            ChildProcess child;
-            child.processId = id;
-            child.seenMs = EpochMs();
-            if (const HANDLE process =
-                    ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, id)) {
-                child.handle.reset(process, ::CloseHandle);
-            }
-            children.push_back(std::move(child));
+    // The processes made so far but the one started, their program files asked for again: a
+    // process just made may not tell it yet.
+    std::vector<ChildProcess> Children(DWORD startedId) {
+        // What the job announced before now is taken in first.
+        if (::PostQueuedCompletionStatus(port_, 0, FlushKey, nullptr)) {
+            ::WaitForSingleObject(flushed_, 5000);
         }
-        // A process just made may not tell its program file yet: asked again each time.
-        for (ChildProcess& child : children) {
+        ::EnterCriticalSection(&lock_);
+        std::vector<ChildProcess> children;
+        for (ChildProcess& child : children_) {
             if (child.image.empty() && child.handle) {
                 wchar_t image[MAX_PATH * 4] = {};
                 DWORD size = MAX_PATH * 4;
@@ -311,12 +305,69 @@ class ChildWatch {
                     child.image.assign(image, size);
                 }
             }
+            if (child.processId != startedId) {
+                children.push_back(child);
+            }
         }
+        ::LeaveCriticalSection(&lock_);
+        return children;
     }
 
   private:
+    static constexpr ULONG_PTR StopKey = 1, FlushKey = 2;
+
+    // Opens each process the moment the job announces it: one that fails while it starts is
+    // gone a few milliseconds later, and with it its exit code.
+    static DWORD WINAPI Listen(void* self) {
+        auto* watch = static_cast<ChildWatch*>(self);
+        DWORD message = 0;
+        ULONG_PTR key = 0;
+        LPOVERLAPPED detail = nullptr;
+        while (::GetQueuedCompletionStatus(watch->port_, &message, &key, &detail, INFINITE) &&
+               key != StopKey) {
+            if (key == FlushKey) {
+                ::SetEvent(watch->flushed_);
+                continue;
+            }
+            if (message != JOB_OBJECT_MSG_NEW_PROCESS) {
+                continue;
+            }
+            ChildProcess child;
+            child.processId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
+            child.seenMs = EpochMs();
+            if (const HANDLE process = ::OpenProcess(
+                    PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, child.processId)) {
+                child.handle.reset(process, ::CloseHandle);
+            }
+            ::EnterCriticalSection(&watch->lock_);
+            watch->children_.push_back(std::move(child));
+            ::LeaveCriticalSection(&watch->lock_);
+        }
+        return 0;
+    }
+
+    void Close() {
+        if (thread_ != nullptr) {
+            ::CloseHandle(thread_);
+        }
+        if (port_ != nullptr) {
+            ::CloseHandle(port_);
+        }
+        if (job_ != nullptr) {
+            ::CloseHandle(job_);
+        }
+        if (flushed_ != nullptr) {
+            ::CloseHandle(flushed_);
+        }
+        ::DeleteCriticalSection(&lock_);
+    }
+
     HANDLE job_;
     HANDLE port_;
+    HANDLE flushed_;
+    HANDLE thread_ = nullptr;
+    CRITICAL_SECTION lock_;
+    std::vector<ChildProcess> children_;
 };
 
 } // namespace
@@ -334,7 +385,6 @@ RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
     run.processId = info.dwProcessId;
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     while (!WaitAwhile(info.hProcess, 10)) {
-        watch.Collect(run.processId, run.children);
         if (::GetTickCount64() > deadline) {
             ::TerminateProcess(info.hProcess, 999);
             ::WaitForSingleObject(info.hProcess, 5000);
@@ -359,7 +409,7 @@ RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
         }
     }
     run.endMs = EpochMs();
-    watch.Collect(run.processId, run.children);
+    run.children = watch.Children(run.processId);
     ::GetExitCodeProcess(info.hProcess, &run.exitCode);
     ::CloseHandle(info.hProcess);
     return run;
@@ -634,7 +684,8 @@ std::string StartsSeen(const RunResult& run, const std::wstring& program) {
             verdict = ended ? "the program under test started " + name + " (process " +
                                   std::to_string(child.processId) +
                                   "), which ended before the stand-in's first line: the start "
-                                  "failed inside Wine, not in the program under test"
+                                  "failed after the process was made, inside Wine, not a "
+                                  "start the program under test left out"
                             : "the program under test started " + name +
                                   ", which runs but "
                                   "has not written the stand-in's first line";
@@ -643,7 +694,8 @@ std::string StartsSeen(const RunResult& run, const std::wstring& program) {
     if (verdict.empty() && unknown != 0) {
         verdict = "the program under test created process " + std::to_string(unknown) +
                   ", gone before the kit could tell its program file: a start that ended at "
-                  "once, as one that fails inside Wine does, not a start the program never made";
+                  "once, as one that fails inside Wine does, not a start the program under test "
+                  "left out";
     }
     if (verdict.empty()) {
         verdict = "the program under test created no process of " + name +
