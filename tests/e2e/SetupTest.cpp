@@ -115,7 +115,7 @@ TEST_P(SetupFolder, ShowsTheMessagesOfItsCase) {
 
     const RunResult run = RunSetup();
 
-    EXPECT_EQ(run.exitCode, row.exitCode);
+    EXPECT_EQ(run.exitCode, row.exitCode) << StartsSeen(run, mainInstaller);
     ASSERT_EQ(run.boxes.size(), row.boxes.size());
     for (std::size_t i = 0; i < run.boxes.size(); ++i) {
         EXPECT_EQ(run.boxes[i].title, row.boxes[i].title);
@@ -176,7 +176,8 @@ TEST_P(SetupPause, StartsTheMainInstallerOneSecondAfterThePrerequisiteInEveryRun
         ::DeleteFileW((prerequisite + L".log").c_str());
         ::DeleteFileW((mainInstaller + L".log").c_str());
         const RunResult setupRun = RunSetup();
-        ASSERT_EQ(setupRun.exitCode, 0u) << "run " << run;
+        ASSERT_EQ(setupRun.exitCode, 0u)
+            << "run " << run << ": " << StartsSeen(setupRun, mainInstaller);
         const StandInRecord first = ReadRecord(prerequisite);
         StandInRecord second = AwaitRecord(mainInstaller);
         ASSERT_TRUE(first.endMs) << "run " << run << ": " << StartsSeen(setupRun, prerequisite);
@@ -201,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(PrerequisiteLifetimes, SetupPause,
 TEST_F(SetupRun, GoesOnAfterTenSecondsWhileThePrerequisiteStillRuns) {
     const RunResult run = RunWithBothInstallers(14000);
 
-    ASSERT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.exitCode, 0u) << StartsSeen(run, mainInstaller);
     const StandInRecord second = AwaitRecord(mainInstaller);
     const StandInRecord first = ReadRecord(prerequisite);
     ASSERT_TRUE(first.startMs) << StartsSeen(run, prerequisite);
@@ -226,7 +227,7 @@ TEST_F(SetupInFolderWithBlanks, NeverStartsAProgramNamedLikeTheFolder) {
     CopyProgram(L"StandIn.exe", decoy);
     const RunResult run = RunWithBothInstallers();
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << StartsSeen(run, mainInstaller);
     EXPECT_TRUE(run.boxes.empty());
     ExpectStartedProperly(run, prerequisite, ReadRecord(prerequisite));
     ExpectStartedProperly(run, mainInstaller, AwaitRecord(mainInstaller));
@@ -241,7 +242,7 @@ class SetupInFolderOutsideAscii : public SetupRun {
 TEST_F(SetupInFolderOutsideAscii, RunsBothInstallers) {
     const RunResult run = RunWithBothInstallers();
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << StartsSeen(run, mainInstaller);
     EXPECT_TRUE(run.boxes.empty());
     ExpectStartedProperly(run, prerequisite, ReadRecord(prerequisite));
     ExpectStartedProperly(run, mainInstaller, AwaitRecord(mainInstaller));

@@ -52,7 +52,7 @@ TEST_P(TolvakeyHandOff, StartsTolvanexAndSetsTheClipboard) {
     InstallApplication();
     const RunResult run = RunProgram(launcher, GetParam().arguments, dir.Path());
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << StartsSeen(run, application);
     EXPECT_TRUE(run.boxes.empty());
     const std::wstring expected = Prefix + GetParam().command;
     EXPECT_EQ(ClipboardUnicode(), expected);
@@ -144,7 +144,7 @@ TEST_P(TolvakeyAlreadyRunning, StartsTolvanexOnlyWhenNoProcessHasItsName) {
 
     const RunResult run = RunProgram(launcher, L"5 2", dir.Path());
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << StartsSeen(run, application);
     EXPECT_EQ(ClipboardUnicode(), Prefix + L"5 2");
     // A start would have happened before Tolvakey ended, and the stand-in runs on for a minute.
     EXPECT_EQ(ProcessesOf(application), GetParam().counts ? 0 : 1) << StartsSeen(run, application);
@@ -168,7 +168,7 @@ TEST_F(TolvakeyRun, DoesNotWaitForATolvanexSlowToComeUp) {
     WriteText(application + L".startup-ms", "4000");
     const RunResult run = RunProgram(launcher, L"8 2", dir.Path());
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << StartsSeen(run, application);
     EXPECT_EQ(ClipboardUnicode(), Prefix + L"8 2");
     const StandInRecord started = AwaitRecord(application);
     ASSERT_EQ(started.starts, 1) << StartsSeen(run, application);

@@ -107,6 +107,36 @@ BOOL CALLBACK ReadControl(HWND control, LPARAM context) {
 
 std::uint64_t g_tempCounter = 0;
 
+// The programs of a test share the prefix's clipboard, process list and temporary folder with
+// every other program in it, and each test begins by ending what it finds running there: two
+// test programs at once in one prefix (two CTest runs, a demonstration beside a run) end each
+// other's programs mid-start. A mutex of the prefix's own, held from this program's first
+// folder to its end, lets them take turns; a program that died holding it leaves it abandoned,
+// which counts as free.
+void TakeTurnInPrefix() {
+    static const bool taken = [] {
+        const HANDLE turn = ::CreateMutexW(nullptr, FALSE, L"TolvanexEndToEndTurn");
+        if (turn == nullptr) {
+            throw std::runtime_error("cannot make the prefix's test mutex: error " +
+                                     std::to_string(::GetLastError()));
+        }
+        const ULONGLONG asked = ::GetTickCount64();
+        const DWORD waited = ::WaitForSingleObject(turn, 90000);
+        if (waited == WAIT_TIMEOUT) {
+            throw std::runtime_error("another test program has held this Wine prefix for 90 s");
+        }
+        const ULONGLONG ms = ::GetTickCount64() - asked;
+        if (ms >= 100 || waited == WAIT_ABANDONED) {
+            std::fprintf(stderr,
+                         "kit: waited %s ms for another test program in this Wine prefix%s\n",
+                         std::to_string(ms).c_str(),
+                         waited == WAIT_ABANDONED ? ", which ended without letting go" : "");
+        }
+        return true; // held until this program ends
+    }();
+    (void)taken;
+}
+
 } // namespace
 
 std::wstring BinDir() {
@@ -125,6 +155,7 @@ std::wstring TempRoot() {
 }
 
 TempDir::TempDir(const std::wstring& leaf) {
+    TakeTurnInPrefix();
     path_ = TempRoot() + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
             std::to_wstring(++g_tempCounter);
     if (!leaf.empty()) {

@@ -17,7 +17,8 @@ namespace tolvanex::e2e {
 std::wstring BinDir();
 
 // A fresh folder under the temporary folder, removed with everything in it, and every program
-// still running from it ended, when it goes.
+// still running from it ended, when it goes. The first one a program makes waits until no other
+// test program runs in this Wine prefix, and holds the prefix until the program ends.
 class TempDir {
   public:
     explicit TempDir(const std::wstring& leaf = L"");
