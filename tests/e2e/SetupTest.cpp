@@ -86,11 +86,10 @@ class SetupRun : public ::testing::Test {
     }
 
     // Checks that the stand-in ran once, in the installation folder, started by its quoted path.
-    // One that never ran says whether Setup did not start it or Wine failed the start.
-    void ExpectStartedProperly(const RunResult& run, const std::wstring& path,
-                               const StandInRecord& record) {
+    // One that never ran says what the kit can tell of its start.
+    void ExpectStartedProperly(const std::wstring& path, const StandInRecord& record) {
         EXPECT_EQ(record.starts, 1)
-            << Utf8(path) << (record.starts ? "" : "\n" + StartsSeen(run, path));
+            << Utf8(path) << (record.starts ? "" : "\n" + WhyNoRecord(path));
         EXPECT_TRUE(SameFolder(record.folder, dir.Path())) << Utf8(record.folder);
         EXPECT_EQ(record.commandLine, L"\"" + path + L"\"");
         EXPECT_EQ(record.show, SW_SHOWNORMAL);
@@ -115,7 +114,7 @@ TEST_P(SetupFolder, ShowsTheMessagesOfItsCase) {
 
     const RunResult run = RunSetup();
 
-    EXPECT_EQ(run.exitCode, row.exitCode) << StartsSeen(run, mainInstaller);
+    EXPECT_EQ(run.exitCode, row.exitCode) << WhyNoRecord(mainInstaller);
     ASSERT_EQ(run.boxes.size(), row.boxes.size());
     for (std::size_t i = 0; i < run.boxes.size(); ++i) {
         EXPECT_EQ(run.boxes[i].title, row.boxes[i].title);
@@ -127,12 +126,12 @@ TEST_P(SetupFolder, ShowsTheMessagesOfItsCase) {
     const bool prerequisiteRuns = row.prerequisite == Item::Program;
     const bool mainRuns = row.main == Item::Program;
     if (prerequisiteRuns) {
-        ExpectStartedProperly(run, prerequisite, ReadRecord(prerequisite));
+        ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
     } else if (row.prerequisite == Item::Hidden || row.prerequisite == Item::System) {
         EXPECT_EQ(ReadRecord(prerequisite).starts, 0);
     }
     if (mainRuns) {
-        ExpectStartedProperly(run, mainInstaller, AwaitRecord(mainInstaller));
+        ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
     } else if (row.main == Item::Hidden || row.main == Item::System) {
         EXPECT_EQ(ProcessesOf(mainInstaller), 0);
         EXPECT_EQ(ReadRecord(mainInstaller).starts, 0);
@@ -176,12 +175,11 @@ TEST_P(SetupPause, StartsTheMainInstallerOneSecondAfterThePrerequisiteInEveryRun
         ::DeleteFileW((prerequisite + L".log").c_str());
         ::DeleteFileW((mainInstaller + L".log").c_str());
         const RunResult setupRun = RunSetup();
-        ASSERT_EQ(setupRun.exitCode, 0u)
-            << "run " << run << ": " << StartsSeen(setupRun, mainInstaller);
+        ASSERT_EQ(setupRun.exitCode, 0u) << "run " << run << ": " << WhyNoRecord(mainInstaller);
         const StandInRecord first = ReadRecord(prerequisite);
         StandInRecord second = AwaitRecord(mainInstaller);
-        ASSERT_TRUE(first.endMs) << "run " << run << ": " << StartsSeen(setupRun, prerequisite);
-        ASSERT_TRUE(second.startMs) << "run " << run << ": " << StartsSeen(setupRun, mainInstaller);
+        ASSERT_TRUE(first.endMs) << "run " << run << ": " << WhyNoRecord(prerequisite);
+        ASSERT_TRUE(second.startMs) << "run " << run << ": " << WhyNoRecord(mainInstaller);
         // The wait lasts until the prerequisite ends, then the pause of one second follows. The
         // upper bound only tells a pause from a hang.
         EXPECT_GE(*second.startMs, *first.endMs + 990) << "run " << run;
@@ -202,11 +200,11 @@ INSTANTIATE_TEST_SUITE_P(PrerequisiteLifetimes, SetupPause,
 TEST_F(SetupRun, GoesOnAfterTenSecondsWhileThePrerequisiteStillRuns) {
     const RunResult run = RunWithBothInstallers(14000);
 
-    ASSERT_EQ(run.exitCode, 0u) << StartsSeen(run, mainInstaller);
+    ASSERT_EQ(run.exitCode, 0u) << WhyNoRecord(mainInstaller);
     const StandInRecord second = AwaitRecord(mainInstaller);
     const StandInRecord first = ReadRecord(prerequisite);
-    ASSERT_TRUE(first.startMs) << StartsSeen(run, prerequisite);
-    ASSERT_TRUE(second.startMs) << StartsSeen(run, mainInstaller);
+    ASSERT_TRUE(first.startMs) << WhyNoRecord(prerequisite);
+    ASSERT_TRUE(second.startMs) << WhyNoRecord(mainInstaller);
     // Measured between the stand-ins' own first lines, each written a few milliseconds after its
     // start: a tenth of a second spares the test their start-up times.
     EXPECT_GE(*second.startMs, *first.startMs + 10900);
@@ -227,10 +225,10 @@ TEST_F(SetupInFolderWithBlanks, NeverStartsAProgramNamedLikeTheFolder) {
     CopyProgram(L"StandIn.exe", decoy);
     const RunResult run = RunWithBothInstallers();
 
-    EXPECT_EQ(run.exitCode, 0u) << StartsSeen(run, mainInstaller);
+    EXPECT_EQ(run.exitCode, 0u) << WhyNoRecord(mainInstaller);
     EXPECT_TRUE(run.boxes.empty());
-    ExpectStartedProperly(run, prerequisite, ReadRecord(prerequisite));
-    ExpectStartedProperly(run, mainInstaller, AwaitRecord(mainInstaller));
+    ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
+    ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
     EXPECT_EQ(ReadRecord(decoy).starts, 0);
 }
 
@@ -242,10 +240,10 @@ class SetupInFolderOutsideAscii : public SetupRun {
 TEST_F(SetupInFolderOutsideAscii, RunsBothInstallers) {
     const RunResult run = RunWithBothInstallers();
 
-    EXPECT_EQ(run.exitCode, 0u) << StartsSeen(run, mainInstaller);
+    EXPECT_EQ(run.exitCode, 0u) << WhyNoRecord(mainInstaller);
     EXPECT_TRUE(run.boxes.empty());
-    ExpectStartedProperly(run, prerequisite, ReadRecord(prerequisite));
-    ExpectStartedProperly(run, mainInstaller, AwaitRecord(mainInstaller));
+    ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
+    ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
 }
 
 // A kit unpacked a few folders deep: Setup.exe's own path just fits MAX_PATH, the installers'

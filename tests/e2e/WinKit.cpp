@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -259,147 +258,24 @@ std::string ErrorText(DWORD error) {
 }
 
 // Starts a program by its full path, quoted in the command line, with its window shown as a
-// double click would; a failed start throws with everything the kit knows about it. With a job,
-// the program is in it before it runs any code, so that every process it creates is seen.
+// double click would; a failed start throws with everything the kit knows about it. The program
+// is started as it is, not in a job nor suspended: a run watched through a job, whose watcher
+// opened each new process at once, had Wine fail or stall the starts the program under test
+// made several times as often.
 PROCESS_INFORMATION Launch(const std::wstring& exe, const std::wstring& arguments,
-                           const std::wstring& folder, HANDLE job = nullptr) {
+                           const std::wstring& folder) {
     std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     const std::wstring asked = line;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE,
-                          job != nullptr ? CREATE_SUSPENDED : 0, nullptr,
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         ThrowStartFailure(exe, asked, folder, ::GetLastError());
-    }
-    if (job != nullptr) {
-        const bool assigned = ::AssignProcessToJobObject(job, info.hProcess) != FALSE;
-        const DWORD error = ::GetLastError();
-        ::ResumeThread(info.hThread);
-        if (!assigned) {
-            ::TerminateProcess(info.hProcess, 999);
-            ::CloseHandle(info.hThread);
-            ::CloseHandle(info.hProcess);
-            throw std::runtime_error("cannot watch " + Utf8(exe) + ": " + ErrorText(error));
-        }
     }
     ::CloseHandle(info.hThread);
     return info;
 }
-
-// The processes a program under test creates, from the messages of a job it runs in: Windows
-// and Wine announce each process when it is made, before it runs, so a process that ends during
-// its start is seen all the same.
-class ChildWatch {
-  public:
-    ChildWatch()
-        : job_(::CreateJobObjectW(nullptr, nullptr)),
-          port_(::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1)),
-          flushed_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-        ::InitializeCriticalSection(&lock_);
-        JOBOBJECT_ASSOCIATE_COMPLETION_PORT association{};
-        association.CompletionKey = job_;
-        association.CompletionPort = port_;
-        if (job_ == nullptr || port_ == nullptr || flushed_ == nullptr ||
-            !::SetInformationJobObject(job_, JobObjectAssociateCompletionPortInformation,
-                                       &association, sizeof association) ||
-            (thread_ = ::CreateThread(nullptr, 0, Listen, this, 0, nullptr)) == nullptr) {
-            const DWORD error = ::GetLastError();
-            Close();
-            throw std::runtime_error("cannot make a job to watch a run: " + ErrorText(error));
-        }
-    }
-    ~ChildWatch() {
-        ::PostQueuedCompletionStatus(port_, 0, StopKey, nullptr);
-        ::WaitForSingleObject(thread_, INFINITE);
-        Close();
-    }
-    ChildWatch(const ChildWatch&) = delete;
-    ChildWatch& operator=(const ChildWatch&) = delete;
-    HANDLE Job() const { return job_; }
-
-    // The processes made so far but the one started, their program files asked for again: a
-    // process just made may not tell it yet.
-    std::vector<ChildProcess> Children(DWORD startedId) {
-        // What the job announced before now is taken in first.
-        if (::PostQueuedCompletionStatus(port_, 0, FlushKey, nullptr)) {
-            ::WaitForSingleObject(flushed_, 5000);
-        }
-        ::EnterCriticalSection(&lock_);
-        std::vector<ChildProcess> children;
-        for (ChildProcess& child : children_) {
-            if (child.image.empty() && child.handle) {
-                wchar_t image[MAX_PATH * 4] = {};
-                DWORD size = MAX_PATH * 4;
-                if (::QueryFullProcessImageNameW(child.handle.get(), 0, image, &size)) {
-                    child.image.assign(image, size);
-                }
-            }
-            if (child.processId != startedId) {
-                children.push_back(child);
-            }
-        }
-        ::LeaveCriticalSection(&lock_);
-        return children;
-    }
-
-  private:
-    static constexpr ULONG_PTR StopKey = 1, FlushKey = 2;
-
-    // Opens each process the moment the job announces it: one that fails while it starts is
-    // gone a few milliseconds later, and with it its exit code.
-    static DWORD WINAPI Listen(void* self) {
-        auto* watch = static_cast<ChildWatch*>(self);
-        DWORD message = 0;
-        ULONG_PTR key = 0;
-        LPOVERLAPPED detail = nullptr;
-        while (::GetQueuedCompletionStatus(watch->port_, &message, &key, &detail, INFINITE) &&
-               key != StopKey) {
-            if (key == FlushKey) {
-                ::SetEvent(watch->flushed_);
-                continue;
-            }
-            if (message != JOB_OBJECT_MSG_NEW_PROCESS) {
-                continue;
-            }
-            ChildProcess child;
-            child.processId = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(detail));
-            child.seenMs = EpochMs();
-            if (const HANDLE process = ::OpenProcess(
-                    PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, child.processId)) {
-                child.handle.reset(process, ::CloseHandle);
-            }
-            ::EnterCriticalSection(&watch->lock_);
-            watch->children_.push_back(std::move(child));
-            ::LeaveCriticalSection(&watch->lock_);
-        }
-        return 0;
-    }
-
-    void Close() {
-        if (thread_ != nullptr) {
-            ::CloseHandle(thread_);
-        }
-        if (port_ != nullptr) {
-            ::CloseHandle(port_);
-        }
-        if (job_ != nullptr) {
-            ::CloseHandle(job_);
-        }
-        if (flushed_ != nullptr) {
-            ::CloseHandle(flushed_);
-        }
-        ::DeleteCriticalSection(&lock_);
-    }
-
-    HANDLE job_;
-    HANDLE port_;
-    HANDLE flushed_;
-    HANDLE thread_ = nullptr;
-    CRITICAL_SECTION lock_;
-    std::vector<ChildProcess> children_;
-};
 
 } // namespace
 
@@ -410,9 +286,8 @@ HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
 RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
                      const std::wstring& folder, DWORD timeoutMs) {
     RunResult run;
-    ChildWatch watch;
     run.startMs = EpochMs();
-    const PROCESS_INFORMATION info = Launch(exe, arguments, folder, watch.Job());
+    const PROCESS_INFORMATION info = Launch(exe, arguments, folder);
     run.processId = info.dwProcessId;
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     while (!WaitAwhile(info.hProcess, 10)) {
@@ -440,7 +315,6 @@ RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
         }
     }
     run.endMs = EpochMs();
-    run.children = watch.Children(run.processId);
     ::GetExitCodeProcess(info.hProcess, &run.exitCode);
     ::CloseHandle(info.hProcess);
     return run;
@@ -689,51 +563,18 @@ int ProcessesOf(const std::wstring& programPath) {
     return count;
 }
 
-std::string StartsSeen(const RunResult& run, const std::wstring& program) {
+std::string WhyNoRecord(const std::wstring& program) {
     const std::string name = Utf8(program.substr(program.rfind(L'\\') + 1));
-    std::string seen, verdict;
-    DWORD unknown = 0;
-    for (const ChildProcess& child : run.children) {
-        const bool isIt = !child.image.empty() && SameText(child.image, program);
-        std::string state = child.image.empty() ? "program file unknown" : Utf8(child.image);
-        bool ended = false;
-        DWORD code = STILL_ACTIVE;
-        if (child.handle && ::WaitForSingleObject(child.handle.get(), 0) == WAIT_OBJECT_0 &&
-            ::GetExitCodeProcess(child.handle.get(), &code)) {
-            ended = true;
-            std::ostringstream hex;
-            hex << std::hex << code;
-            state += ", ended with exit code 0x" + hex.str();
-        } else if (child.handle) {
-            state += ", running";
-        } else {
-            state += ", gone before the kit could open it";
-            unknown = child.image.empty() ? child.processId : unknown;
-        }
-        seen += "\n    process " + std::to_string(child.processId) + ": " + state;
-        if (isIt && verdict.empty()) {
-            verdict = ended ? "the program under test started " + name + " (process " +
-                                  std::to_string(child.processId) +
-                                  "), which ended before the stand-in's first line: the start "
-                                  "failed after the process was made, inside Wine, not a "
-                                  "start the program under test left out"
-                            : "the program under test started " + name +
-                                  ", which runs but "
-                                  "has not written the stand-in's first line";
-        }
-    }
-    if (verdict.empty() && unknown != 0) {
-        verdict = "the program under test created process " + std::to_string(unknown) +
-                  ", gone before the kit could tell its program file: a start that ended at "
-                  "once, as one that fails inside Wine does, not a start the program under test "
-                  "left out";
-    }
-    if (verdict.empty()) {
-        verdict = "the program under test created no process of " + name +
-                  ": it did not start it, or its CreateProcessW failed before Wine made a process "
-                  "(TOLVANEX_WINEDEBUG=+process shows that call and its status)";
-    }
-    return verdict + "; processes it created:" + (seen.empty() ? " none" : seen);
+    const int running = ProcessesOf(program);
+    const std::string state = running > 0 ? "a process of " + name +
+                                                " runs, but its first line never came: a start "
+                                                "Wine stalled"
+                                          : "no process of " + name + " runs";
+    return name + " left no record; " + state +
+           ". Whether the program under test called "
+           "CreateProcessW for it, and what came of the call, shows in a run with "
+           "TOLVANEX_WINEDEBUG=+process: a line \"CreateProcessInternalW app ...\" for the call, "
+           "\"started process pid ...\" when Wine made the process";
 }
 
 StandInRecord AwaitRecord(const std::wstring& standInPath, DWORD timeoutMs) {
