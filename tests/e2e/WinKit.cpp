@@ -110,8 +110,8 @@ std::uint64_t g_tempCounter = 0;
 // every other program in it, and each test begins by ending what it finds running there: two
 // test programs at once in one prefix (two CTest runs, a demonstration beside a run) end each
 // other's programs mid-start. A mutex of the prefix's own, held from this program's first
-// folder to its end, lets them take turns; a program that died holding it leaves it abandoned,
-// which counts as free.
+// folder to its end, lets them take turns: a program gives it up by ending, which leaves it
+// abandoned, and an abandoned mutex is taken like a free one.
 void TakeTurnInPrefix() {
     static const bool taken = [] {
         const HANDLE turn = ::CreateMutexW(nullptr, FALSE, L"TolvanexEndToEndTurn");
@@ -124,12 +124,14 @@ void TakeTurnInPrefix() {
         if (waited == WAIT_TIMEOUT) {
             throw std::runtime_error("another test program has held this Wine prefix for 90 s");
         }
+        if (waited == WAIT_FAILED) {
+            throw std::runtime_error("cannot wait for the prefix's test mutex: error " +
+                                     std::to_string(::GetLastError()));
+        }
         const ULONGLONG ms = ::GetTickCount64() - asked;
-        if (ms >= 100 || waited == WAIT_ABANDONED) {
-            std::fprintf(stderr,
-                         "kit: waited %s ms for another test program in this Wine prefix%s\n",
-                         std::to_string(ms).c_str(),
-                         waited == WAIT_ABANDONED ? ", which ended without letting go" : "");
+        if (ms >= 100) {
+            std::fprintf(stderr, "kit: waited %s ms for another test program in this Wine prefix\n",
+                         std::to_string(ms).c_str());
         }
         return true; // held until this program ends
     }();
