@@ -264,19 +264,34 @@ std::string ErrorText(DWORD error) {
 // is started as it is, not in a job nor suspended: a run watched through a job, whose watcher
 // opened each new process at once, had Wine fail or stall the starts the program under test
 // made several times as often.
+//
+// Wine now and then loses a new process while it starts: the child ends before it has run any
+// of its own code, and CreateProcessW answers ERROR_INTERNAL_ERROR (Wine's NtCreateUserProcess
+// gives STATUS_INTERNAL_ERROR when the start was aborted with no status of its own). The program
+// never ran, so only that answer is tried again, twice at most, and every try is said on the
+// standard error for scripts/soak to count.
 PROCESS_INFORMATION Launch(const std::wstring& exe, const std::wstring& arguments,
                            const std::wstring& folder) {
-    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    const std::wstring asked = line;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
-        ThrowStartFailure(exe, asked, folder, ::GetLastError());
+    const std::wstring asked = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    for (int attempt = 1;; ++attempt) {
+        std::wstring line = asked;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+            ::CloseHandle(info.hThread);
+            return info;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+            ThrowStartFailure(exe, asked, folder, error);
+        }
+        std::fprintf(stderr,
+                     "kit: retried start of %s after %s: Wine lost the new process while it "
+                     "started\n",
+                     Utf8(exe).c_str(), ErrorText(error).c_str());
     }
-    ::CloseHandle(info.hThread);
-    return info;
 }
 
 } // namespace
