@@ -46,7 +46,7 @@ class SetupRun : public ::testing::Test {
     std::wstring mainInstaller = dir.Make(L"Install.exe");
 
     void SetUp() override {
-        EndProgramsUnder(TempRoot());
+        EndLeftovers();
         CopyProgram(L"Setup.exe", setup);
     }
 
@@ -86,8 +86,10 @@ class SetupRun : public ::testing::Test {
     }
 
     // Checks that the stand-in ran once, in the installation folder, started by its quoted path.
+    // One that never ran says what the kit can tell of its start.
     void ExpectStartedProperly(const std::wstring& path, const StandInRecord& record) {
-        EXPECT_EQ(record.starts, 1) << Utf8(path);
+        EXPECT_EQ(record.starts, 1)
+            << Utf8(path) << (record.starts ? "" : "\n" + WhyNoRecord(path));
         EXPECT_TRUE(SameFolder(record.folder, dir.Path())) << Utf8(record.folder);
         EXPECT_EQ(record.commandLine, L"\"" + path + L"\"");
         EXPECT_EQ(record.show, SW_SHOWNORMAL);
@@ -112,7 +114,7 @@ TEST_P(SetupFolder, ShowsTheMessagesOfItsCase) {
 
     const RunResult run = RunSetup();
 
-    EXPECT_EQ(run.exitCode, row.exitCode);
+    EXPECT_EQ(run.exitCode, row.exitCode) << WhyNoRecord(mainInstaller);
     ASSERT_EQ(run.boxes.size(), row.boxes.size());
     for (std::size_t i = 0; i < run.boxes.size(); ++i) {
         EXPECT_EQ(run.boxes[i].title, row.boxes[i].title);
@@ -172,10 +174,12 @@ TEST_P(SetupPause, StartsTheMainInstallerOneSecondAfterThePrerequisiteInEveryRun
     for (int run = 1; run <= PauseRuns; ++run) {
         ::DeleteFileW((prerequisite + L".log").c_str());
         ::DeleteFileW((mainInstaller + L".log").c_str());
-        ASSERT_EQ(RunSetup().exitCode, 0u) << "run " << run;
+        const RunResult setupRun = RunSetup();
+        ASSERT_EQ(setupRun.exitCode, 0u) << "run " << run << ": " << WhyNoRecord(mainInstaller);
         const StandInRecord first = ReadRecord(prerequisite);
         StandInRecord second = AwaitRecord(mainInstaller);
-        ASSERT_TRUE(first.endMs && second.startMs) << "run " << run;
+        ASSERT_TRUE(first.endMs) << "run " << run << ": " << WhyNoRecord(prerequisite);
+        ASSERT_TRUE(second.startMs) << "run " << run << ": " << WhyNoRecord(mainInstaller);
         // The wait lasts until the prerequisite ends, then the pause of one second follows. The
         // upper bound only tells a pause from a hang.
         EXPECT_GE(*second.startMs, *first.endMs + 990) << "run " << run;
@@ -196,10 +200,11 @@ INSTANTIATE_TEST_SUITE_P(PrerequisiteLifetimes, SetupPause,
 TEST_F(SetupRun, GoesOnAfterTenSecondsWhileThePrerequisiteStillRuns) {
     const RunResult run = RunWithBothInstallers(14000);
 
-    ASSERT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.exitCode, 0u) << WhyNoRecord(mainInstaller);
     const StandInRecord second = AwaitRecord(mainInstaller);
     const StandInRecord first = ReadRecord(prerequisite);
-    ASSERT_TRUE(first.startMs && second.startMs);
+    ASSERT_TRUE(first.startMs) << WhyNoRecord(prerequisite);
+    ASSERT_TRUE(second.startMs) << WhyNoRecord(mainInstaller);
     // Measured between the stand-ins' own first lines, each written a few milliseconds after its
     // start: a tenth of a second spares the test their start-up times.
     EXPECT_GE(*second.startMs, *first.startMs + 10900);
@@ -220,7 +225,7 @@ TEST_F(SetupInFolderWithBlanks, NeverStartsAProgramNamedLikeTheFolder) {
     CopyProgram(L"StandIn.exe", decoy);
     const RunResult run = RunWithBothInstallers();
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << WhyNoRecord(mainInstaller);
     EXPECT_TRUE(run.boxes.empty());
     ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
     ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));
@@ -235,7 +240,7 @@ class SetupInFolderOutsideAscii : public SetupRun {
 TEST_F(SetupInFolderOutsideAscii, RunsBothInstallers) {
     const RunResult run = RunWithBothInstallers();
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << WhyNoRecord(mainInstaller);
     EXPECT_TRUE(run.boxes.empty());
     ExpectStartedProperly(prerequisite, ReadRecord(prerequisite));
     ExpectStartedProperly(mainInstaller, AwaitRecord(mainInstaller));

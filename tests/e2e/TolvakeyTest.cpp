@@ -21,7 +21,7 @@ class TolvakeyRun : public ::testing::Test {
     std::wstring application = dir.Make(L"Tolvanex.exe");
 
     void SetUp() override {
-        EndProgramsUnder(TempRoot());
+        EndLeftovers();
         CopyProgram(L"Tolvakey.exe", launcher);
         ASSERT_TRUE(SetClipboard(L"earlier content"));
     }
@@ -52,7 +52,7 @@ TEST_P(TolvakeyHandOff, StartsTolvanexAndSetsTheClipboard) {
     InstallApplication();
     const RunResult run = RunProgram(launcher, GetParam().arguments, dir.Path());
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << WhyNoRecord(application);
     EXPECT_TRUE(run.boxes.empty());
     const std::wstring expected = Prefix + GetParam().command;
     EXPECT_EQ(ClipboardUnicode(), expected);
@@ -71,7 +71,7 @@ TEST_P(TolvakeyHandOff, StartsTolvanexAndSetsTheClipboard) {
 
     EXPECT_EQ(ProcessesOf(application), 1);
     const StandInRecord started = AwaitRecord(application);
-    EXPECT_EQ(started.starts, 1);
+    EXPECT_EQ(started.starts, 1) << WhyNoRecord(application);
     EXPECT_EQ(started.commandLine, L"Tolvanex.exe /h");
     EXPECT_EQ(started.show, SW_SHOWNORMAL);
     // Not waited for: the application is still coming up (it runs a minute) when Tolvakey ends.
@@ -144,10 +144,10 @@ TEST_P(TolvakeyAlreadyRunning, StartsTolvanexOnlyWhenNoProcessHasItsName) {
 
     const RunResult run = RunProgram(launcher, L"5 2", dir.Path());
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << WhyNoRecord(application);
     EXPECT_EQ(ClipboardUnicode(), Prefix + L"5 2");
     // A start would have happened before Tolvakey ended, and the stand-in runs on for a minute.
-    EXPECT_EQ(ProcessesOf(application), GetParam().counts ? 0 : 1);
+    EXPECT_EQ(ProcessesOf(application), GetParam().counts ? 0 : 1) << WhyNoRecord(application);
     ::TerminateProcess(other, 0);
     ::CloseHandle(other);
 }
@@ -168,10 +168,10 @@ TEST_F(TolvakeyRun, DoesNotWaitForATolvanexSlowToComeUp) {
     WriteText(application + L".startup-ms", "4000");
     const RunResult run = RunProgram(launcher, L"8 2", dir.Path());
 
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 0u) << WhyNoRecord(application);
     EXPECT_EQ(ClipboardUnicode(), Prefix + L"8 2");
     const StandInRecord started = AwaitRecord(application);
-    ASSERT_EQ(started.starts, 1);
+    ASSERT_EQ(started.starts, 1) << WhyNoRecord(application);
     EXPECT_FALSE(started.readyMs) << "Tolvakey ended only once Tolvanex was ready for input";
     EXPECT_EQ(ProcessesOf(application), 1);
 }

@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -105,6 +106,38 @@ BOOL CALLBACK ReadControl(HWND control, LPARAM context) {
 
 std::uint64_t g_tempCounter = 0;
 
+// The programs of a test share the prefix's clipboard, process list and temporary folder with
+// every other program in it, and each test begins by ending what it finds running there: two
+// test programs at once in one prefix (two CTest runs, a demonstration beside a run) end each
+// other's programs mid-start. A mutex of the prefix's own, held from this program's first
+// folder to its end, lets them take turns: a program gives it up by ending, which leaves it
+// abandoned, and an abandoned mutex is taken like a free one.
+void TakeTurnInPrefix() {
+    static const bool taken = [] {
+        const HANDLE turn = ::CreateMutexW(nullptr, FALSE, L"TolvanexEndToEndTurn");
+        if (turn == nullptr) {
+            throw std::runtime_error("cannot make the prefix's test mutex: error " +
+                                     std::to_string(::GetLastError()));
+        }
+        const ULONGLONG asked = ::GetTickCount64();
+        const DWORD waited = ::WaitForSingleObject(turn, 90000);
+        if (waited == WAIT_TIMEOUT) {
+            throw std::runtime_error("another test program has held this Wine prefix for 90 s");
+        }
+        if (waited == WAIT_FAILED) {
+            throw std::runtime_error("cannot wait for the prefix's test mutex: error " +
+                                     std::to_string(::GetLastError()));
+        }
+        const ULONGLONG ms = ::GetTickCount64() - asked;
+        if (ms >= 100) {
+            std::fprintf(stderr, "kit: waited %s ms for another test program in this Wine prefix\n",
+                         std::to_string(ms).c_str());
+        }
+        return true; // held until this program ends
+    }();
+    (void)taken;
+}
+
 } // namespace
 
 std::wstring BinDir() {
@@ -142,6 +175,7 @@ std::wstring TempRoot() {
 }
 
 TempDir::TempDir(const std::wstring& leaf) {
+    TakeTurnInPrefix();
     path_ = TempRoot() + L"\\" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
             std::to_wstring(++g_tempCounter);
     if (!leaf.empty()) {
@@ -154,6 +188,9 @@ TempDir::~TempDir() {
     EndProgramsUnder(path_);
     const std::wstring top = path_.substr(0, path_.find(L'\\', TempRoot().size() + 1));
     RemoveTree(top);
+    if (::GetFileAttributesW(top.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        std::fprintf(stderr, "kit: could not remove %s\n", Utf8(top).c_str());
+    }
 }
 
 std::wstring TempDir::Make(const std::wstring& relative) const {
@@ -215,32 +252,80 @@ bool WaitForExit(HANDLE process, DWORD timeoutMs) {
     return WaitAwhile(process, timeoutMs);
 }
 
-HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
-    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
-        throw std::runtime_error("cannot start " + Utf8(exe));
+namespace {
+
+std::string DescribeRunningPrograms();
+
+std::string ErrorText(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message = length ? std::wstring(text, length) : L"";
+    ::LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
+        message.pop_back();
     }
-    ::CloseHandle(info.hThread);
-    return info.hProcess;
+    return "error " + std::to_string(error) + (message.empty() ? "" : " (" + Utf8(message) + ")");
+}
+
+// What a failed start leaves to go on: the error, what was asked for, and what else ran then.
+[[noreturn]] void ThrowStartFailure(const std::wstring& exe, const std::wstring& line,
+                                    const std::wstring& folder, DWORD error) {
+    std::string report =
+        "cannot start " + Utf8(exe) + ": " + ErrorText(error) + "\n  command line: " + Utf8(line) +
+        "\n  folder: " + (folder.empty() ? "(the kit's own)" : Utf8(folder)) +
+        "\n  file attributes: " + std::to_string(::GetFileAttributesW(exe.c_str())) +
+        "\n  running then:" + DescribeRunningPrograms();
+    throw std::runtime_error(report);
+}
+
+// Starts a program by its full path, quoted in the command line, with its window shown as a
+// double click would; a failed start throws with everything the kit knows about it. The program
+// is started as it is, not in a job nor suspended: a run watched through a job, whose watcher
+// opened each new process at once, had Wine fail or stall the starts the program under test
+// made several times as often.
+//
+// Wine now and then loses a new process while it starts: the child ends before it has run any
+// of its own code, and CreateProcessW answers ERROR_INTERNAL_ERROR (Wine's NtCreateUserProcess
+// gives STATUS_INTERNAL_ERROR when the start was aborted with no status of its own). The program
+// never ran, so only that answer is tried again, twice at most, and every try is said on the
+// standard error for scripts/soak to count.
+PROCESS_INFORMATION Launch(const std::wstring& exe, const std::wstring& arguments,
+                           const std::wstring& folder) {
+    const std::wstring asked = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+    for (int attempt = 1;; ++attempt) {
+        std::wstring line = asked;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+            ::CloseHandle(info.hThread);
+            return info;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+            ThrowStartFailure(exe, asked, folder, error);
+        }
+        std::fprintf(stderr,
+                     "kit: retried start of %s after %s: Wine lost the new process while it "
+                     "started\n",
+                     Utf8(exe).c_str(), ErrorText(error).c_str());
+    }
+}
+
+} // namespace
+
+HANDLE StartProgram(const std::wstring& exe, const std::wstring& arguments) {
+    return Launch(exe, arguments, L"").hProcess;
 }
 
 RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
                      const std::wstring& folder, DWORD timeoutMs) {
     RunResult run;
-    std::wstring line = L"\"" + exe + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
     run.startMs = EpochMs();
-    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
-        throw std::runtime_error("cannot start " + Utf8(exe));
-    }
-    ::CloseHandle(info.hThread);
+    const PROCESS_INFORMATION info = Launch(exe, arguments, folder);
     run.processId = info.dwProcessId;
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     while (!WaitAwhile(info.hProcess, 10)) {
@@ -458,6 +543,15 @@ template <typename Visit> void ForEachProgram(Visit visit) {
     ::CloseHandle(snapshot);
 }
 
+// One line a process: its id and program file.
+std::string DescribeRunningPrograms() {
+    std::string text;
+    ForEachProgram([&](HANDLE process, const std::wstring& image) {
+        text += "\n    " + std::to_string(::GetProcessId(process)) + " " + Utf8(image);
+    });
+    return text;
+}
+
 bool SameText(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                                   static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
@@ -465,14 +559,39 @@ bool SameText(const std::wstring& a, const std::wstring& b) {
 
 } // namespace
 
-void EndProgramsUnder(const std::wstring& folder) {
+std::vector<std::wstring> EndProgramsUnder(const std::wstring& folder) {
     const std::wstring prefix = folder + L"\\";
+    std::vector<std::wstring> ended;
     ForEachProgram([&](HANDLE process, const std::wstring& image) {
         if (image.size() > prefix.size() && SameText(image.substr(0, prefix.size()), prefix)) {
             ::TerminateProcess(process, 1);
             ::WaitForSingleObject(process, 5000);
+            ended.push_back(std::to_wstring(::GetProcessId(process)) + L" " + image);
         }
     });
+    return ended;
+}
+
+void EndLeftovers() {
+    for (const std::wstring& program : EndProgramsUnder(TempRoot())) {
+        std::fprintf(stderr, "kit: ended a program an earlier test left running: %s\n",
+                     Utf8(program).c_str());
+    }
+    // What an earlier test could not remove lies in the way of nothing, but is worth knowing;
+    // this program's own folders are made before a test starts.
+    const std::wstring own = std::to_wstring(::GetCurrentProcessId()) + L"-";
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((TempRoot() + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name != L"." && name != L".." && name.compare(0, own.size(), own) != 0) {
+                std::fprintf(stderr, "kit: an earlier test left %s behind\n",
+                             Utf8(TempRoot() + L"\\" + name).c_str());
+            }
+        } while (::FindNextFileW(search, &found));
+        ::FindClose(search);
+    }
 }
 
 int ProcessesOf(const std::wstring& programPath) {
@@ -480,6 +599,20 @@ int ProcessesOf(const std::wstring& programPath) {
     ForEachProgram(
         [&](HANDLE, const std::wstring& image) { count += SameText(image, programPath) ? 1 : 0; });
     return count;
+}
+
+std::string WhyNoRecord(const std::wstring& program) {
+    const std::string name = Utf8(program.substr(program.rfind(L'\\') + 1));
+    const int running = ProcessesOf(program);
+    const std::string state = running > 0 ? "a process of " + name +
+                                                " runs, but its first line never came: a start "
+                                                "Wine stalled"
+                                          : "no process of " + name + " runs";
+    return name + " left no record; " + state +
+           ". Whether the program under test called "
+           "CreateProcessW for it, and what came of the call, shows in a run with "
+           "TOLVANEX_WINEDEBUG=+process: a line \"CreateProcessInternalW app ...\" for the call, "
+           "\"started process pid ...\" when Wine made the process";
 }
 
 StandInRecord AwaitRecord(const std::wstring& standInPath, DWORD timeoutMs) {

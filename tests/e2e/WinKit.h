@@ -24,7 +24,8 @@ std::wstring UnderTestDir();
 WORD ProgramMachine(const std::wstring& path);
 
 // A fresh folder under the temporary folder, removed with everything in it, and every program
-// still running from it ended, when it goes.
+// still running from it ended, when it goes. The first one a program makes waits until no other
+// test program runs in this Wine prefix, and holds the prefix until the program ends.
 class TempDir {
   public:
     explicit TempDir(const std::wstring& leaf = L"");
@@ -63,9 +64,14 @@ struct RunResult {
 };
 
 // Runs a program by its full path with the arguments, in the folder given (or the current one),
-// waits for it to end, reading and dismissing with OK every message box it shows.
+// waits for it to end, reading and dismissing with OK every message box it shows. A start the kit
+// cannot make throws, saying the error, the command line and what else ran then.
 RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
                      const std::wstring& folder = L"", DWORD timeoutMs = 60000);
+
+// For a test whose stand-in left no record: whether a process of it runs (a start that stalled)
+// and how to see what came of the program under test's call.
+std::string WhyNoRecord(const std::wstring& program);
 
 // Waits for a process to end while handling this program's messages: a program under test that
 // empties the clipboard sends its previous owner, this program, a message and waits for the
@@ -109,8 +115,11 @@ class ClipboardHold {
 // The executable names of the running processes.
 std::vector<std::wstring> ProcessNames();
 bool IsRunning(DWORD processId);
-// Ends every process whose program file lies under the folder.
-void EndProgramsUnder(const std::wstring& folder);
+// Ends every process whose program file lies under the folder; says which (id and program file).
+std::vector<std::wstring> EndProgramsUnder(const std::wstring& folder);
+// Before a test: ends what earlier tests left running under the temporary folder, and says on
+// the standard error what it ended and what they left behind (lines beginning "kit: ").
+void EndLeftovers();
 // How many running processes were started from exactly this program file.
 int ProcessesOf(const std::wstring& programPath);
 
