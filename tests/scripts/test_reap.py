@@ -57,9 +57,13 @@ class Reap(unittest.TestCase):
                     self.assertRegex(lines[0], r"^wine-run: Unix process \d+ \(")
 
     def test_passes_on_how_the_command_ended(self):
-        for command, status in [("exit 0", 0), ("exit 3", 3), ("kill -TERM $$", 128 + 15)]:
+        for command, status, said in [("exit 0", 0, ""), ("exit 3", 3, ""),
+                                      ("kill -TERM $$", 128 + 15, "(sh) killed by signal 15")]:
             with self.subTest(command=command):
-                self.assertEqual(self.run_reap(command).returncode, status)
+                result = self.run_reap(command)
+                self.assertEqual(result.returncode, status)
+                self.assertIn(said, result.stderr)
+                self.assertEqual(bool(said), "wine-run: " in result.stderr)
         missing = subprocess.run([REAP, os.path.join(self.folder, "no-such-program")],
                                  capture_output=True, text=True, timeout=30)
         self.assertEqual(missing.returncode, 127)
