@@ -31,7 +31,7 @@ class Reap(unittest.TestCase):
         return subprocess.run([REAP, "sh", "-c", command], capture_output=True, text=True,
                               timeout=30)
 
-    def test_reports_only_the_deaths_of_a_start_wine_lost(self):
+    def test_reports_only_starts_wine_lost_and_deaths_by_signal(self):
         cases = [
             # name, what it does, the report expected (None: none)
             ("wine64-preloader", "exit 1",
