@@ -13,6 +13,23 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: LoseAStart READY GO PROGRAM\n");
         return 2;
     }
+    // One start beforehand, so that what Wine allocates in this process for a start is there
+    // before the limit: then the limit stops the new process, not this one.
+    {
+        std::wstring line = L"\"" + std::wstring(argv[3]) + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!::CreateProcessW(argv[3], line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &startup, &info)) {
+            std::fprintf(stderr, "cannot start %ls beforehand: error %lu\n", argv[3],
+                         ::GetLastError());
+            return 2;
+        }
+        ::WaitForSingleObject(info.hProcess, 30000);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+    }
     FILE* ready = ::_wfopen(argv[1], L"w");
     if (ready == nullptr) {
         return 2;
