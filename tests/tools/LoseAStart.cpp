@@ -8,6 +8,22 @@
 #include <cstdio>
 #include <string>
 
+namespace {
+
+// Starts the program as a double click would: 0, or the error of a start that failed.
+DWORD Start(const wchar_t* program, PROCESS_INFORMATION& info) {
+    std::wstring line = L"\"" + std::wstring(program) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    info = {};
+    return ::CreateProcessW(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &info)
+               ? 0
+               : ::GetLastError();
+}
+
+} // namespace
+
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: LoseAStart READY GO PROGRAM\n");
@@ -15,21 +31,14 @@ int wmain(int argc, wchar_t** argv) {
     }
     // One start beforehand, so that what Wine allocates in this process for a start is there
     // before the limit: then the limit stops the new process, not this one.
-    {
-        std::wstring line = L"\"" + std::wstring(argv[3]) + L"\"";
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION info{};
-        if (!::CreateProcessW(argv[3], line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &startup, &info)) {
-            std::fprintf(stderr, "cannot start %ls beforehand: error %lu\n", argv[3],
-                         ::GetLastError());
-            return 2;
-        }
-        ::WaitForSingleObject(info.hProcess, 30000);
-        ::CloseHandle(info.hThread);
-        ::CloseHandle(info.hProcess);
+    PROCESS_INFORMATION info{};
+    if (const DWORD error = Start(argv[3], info); error != 0) {
+        std::fprintf(stderr, "cannot start %ls beforehand: error %lu\n", argv[3], error);
+        return 2;
     }
+    ::WaitForSingleObject(info.hProcess, 30000);
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
     FILE* ready = ::_wfopen(argv[1], L"w");
     if (ready == nullptr) {
         return 2;
@@ -43,18 +52,13 @@ int wmain(int argc, wchar_t** argv) {
         }
         ::Sleep(10);
     }
-    std::wstring line = L"\"" + std::wstring(argv[3]) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (::CreateProcessW(argv[3], line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                         &startup, &info)) {
+    const DWORD error = Start(argv[3], info);
+    if (error == 0) {
         std::printf("started\n");
         ::CloseHandle(info.hThread);
         ::CloseHandle(info.hProcess);
         return 1;
     }
-    const DWORD error = ::GetLastError();
     std::printf("error %lu\n", error);
     return error == ERROR_INTERNAL_ERROR ? 0 : 1;
 }
