@@ -247,9 +247,12 @@ std::optional<ProcessId> Win32Platform::StartProgram(std::wstring_view name,
 
 std::optional<ProcessId> Win32Platform::StartProgramFile(std::wstring_view path) {
     // The full path goes as the application name, and quoted in the command line: an unquoted
-    // path with blanks would let Windows try "C:\Some.exe" for "C:\Some dir\Install.exe".
-    const std::wstring application(path);
-    return Start(application.c_str(), L"\"" + application + L"\"", application, std::wstring());
+    // path with blanks would let Windows try "C:\Some.exe" for "C:\Some dir\Install.exe". The
+    // application name is in the long form past MAX_PATH, where the plain one cannot name the
+    // file at all; the command line, which the program only reads, keeps the path as it is.
+    const std::wstring plain(path);
+    const std::wstring application = ExtendedLengthPath(path);
+    return Start(application.c_str(), L"\"" + plain + L"\"", plain, std::wstring());
 }
 
 void Win32Platform::WaitForProcess(ProcessId id, std::uint32_t milliseconds) {
@@ -290,12 +293,18 @@ std::optional<SessionId> Win32Platform::OwnSession() {
     return SessionOf(::GetCurrentProcessId());
 }
 
+DWORD Win32Platform::QueryAttributes(const wchar_t* path, DWORD& error) {
+    const DWORD attributes = ::GetFileAttributesW(path);
+    error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0;
+    return attributes;
+}
+
 std::optional<bool> Win32Platform::FileExists(std::wstring_view path) {
     // A kit unpacked a few folders deep has paths past MAX_PATH, which the plain form of the
     // path would make look missing.
-    const DWORD attributes = ::GetFileAttributesW(ExtendedLengthPath(path).c_str());
+    DWORD error = 0;
+    const DWORD attributes = QueryAttributes(ExtendedLengthPath(path).c_str(), error);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return false;
         }

@@ -55,6 +55,10 @@ class Win32Platform : public Platform {
     // the paths Wine never takes (a program that needs elevation).
     virtual DWORD LaunchProcess(const wchar_t* application, std::wstring& commandLine,
                                 PROCESS_INFORMATION& info);
+    // Where the file test asks Windows: GetFileAttributesW, with the error it gave when it
+    // answered INVALID_FILE_ATTRIBUTES. Tests replace it to see the form of the path asked for,
+    // which Wine takes in any form.
+    virtual DWORD QueryAttributes(const wchar_t* path, DWORD& error);
 
   private:
     // Starts by CreateProcessW (the command line is its own copy: CreateProcessW may write into

@@ -8,6 +8,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
+#include <vector>
 
 namespace tolvanex {
 namespace {
@@ -222,6 +224,56 @@ INSTANTIATE_TEST_SUITE_P(Texts, ClipboardBlocks,
                          ::testing::Values(BlockRow{"Command", L"/\u00E0 3 1"},
                                            BlockRow{"Empty", L""},
                                            BlockRow{"Long", std::wstring(70000, L'x')}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// --- the form of the path Windows is asked about ---
+
+// Records what the file test and the start ask Windows, and answers as for a file that is not
+// there: Wine takes any form of a path, so only what is passed shows the form.
+class PathsAsked : public Win32Platform {
+  public:
+    std::vector<std::wstring> attributes, applications, commandLines;
+
+  protected:
+    DWORD QueryAttributes(const wchar_t* path, DWORD& error) override {
+        attributes.emplace_back(path);
+        error = ERROR_FILE_NOT_FOUND;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD LaunchProcess(const wchar_t* application, std::wstring& commandLine,
+                        PROCESS_INFORMATION&) override {
+        applications.emplace_back(application);
+        commandLines.push_back(commandLine);
+        return ERROR_FILE_NOT_FOUND;
+    }
+};
+
+struct PathRow {
+    const char* name;
+    std::wstring path;
+    std::wstring asked; // what Windows is to be given as the file's name
+};
+
+class PathForm : public ::testing::TestWithParam<PathRow> {};
+
+TEST_P(PathForm, FileTestAndStartNameTheFileInAFormWindowsTakes) {
+    PathsAsked platform;
+    EXPECT_EQ(platform.FileExists(GetParam().path), false);
+    EXPECT_FALSE(platform.StartProgramFile(GetParam().path));
+
+    EXPECT_EQ(platform.attributes, std::vector<std::wstring>{GetParam().asked});
+    EXPECT_EQ(platform.applications, std::vector<std::wstring>{GetParam().asked});
+    // The program reads its own command line: the path there is as Setup built it.
+    EXPECT_EQ(platform.commandLines, std::vector<std::wstring>{L"\"" + GetParam().path + L"\""});
+}
+
+const std::wstring DeepFolder = L"C:\\" + std::wstring(150, L'k') + L"\\" + std::wstring(150, L'k');
+
+INSTANTIATE_TEST_SUITE_P(Paths, PathForm,
+                         ::testing::Values(PathRow{"Short", L"C:\\Kit\\Install.exe",
+                                                   L"C:\\Kit\\Install.exe"},
+                                           PathRow{"PastMaxPath", DeepFolder + L"\\Install.exe",
+                                                   L"\\\\?\\" + DeepFolder + L"\\Install.exe"}),
                          [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace
