@@ -106,6 +106,8 @@ BOOL CALLBACK ReadControl(HWND control, LPARAM context) {
 
 std::uint64_t g_tempCounter = 0;
 
+} // namespace
+
 // The programs of a test share the prefix's clipboard, process list and temporary folder with
 // every other program in it, and each test begins by ending what it finds running there: two
 // test programs at once in one prefix (two CTest runs, a demonstration beside a run) end each
@@ -138,8 +140,6 @@ void TakeTurnInPrefix() {
     (void)taken;
 }
 
-} // namespace
-
 std::wstring BinDir() {
     const std::wstring path = ModulePath();
     return path.substr(0, path.rfind(L'\\'));
@@ -157,7 +157,8 @@ WORD ProgramMachine(const std::wstring& path) {
     IMAGE_FILE_HEADER file{};
     DWORD signature = 0;
     if (!in.read(reinterpret_cast<char*>(&dos), sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE ||
-        !in.seekg(dos.e_lfanew) || !in.read(reinterpret_cast<char*>(&signature), sizeof signature) ||
+        !in.seekg(dos.e_lfanew) ||
+        !in.read(reinterpret_cast<char*>(&signature), sizeof signature) ||
         signature != IMAGE_NT_SIGNATURE || !in.read(reinterpret_cast<char*>(&file), sizeof file)) {
         return 0;
     }
@@ -271,13 +272,15 @@ std::string ErrorText(DWORD error) {
 
 // What a failed start leaves to go on: the error, what was asked for, and what else ran then.
 [[noreturn]] void ThrowStartFailure(const std::wstring& exe, const std::wstring& line,
-                                    const std::wstring& folder, DWORD error) {
+                                    const std::wstring& folder, DWORD error, int tries) {
     std::string report =
-        "cannot start " + Utf8(exe) + ": " + ErrorText(error) + "\n  command line: " + Utf8(line) +
+        "cannot start " + Utf8(exe) + ": " + ErrorText(error) +
+        (tries == 1 ? std::string() : ", " + std::to_string(tries) + " tries") +
+        "\n  command line: " + Utf8(line) +
         "\n  folder: " + (folder.empty() ? "(the kit's own)" : Utf8(folder)) +
         "\n  file attributes: " + std::to_string(::GetFileAttributesW(exe.c_str())) +
         "\n  running then:" + DescribeRunningPrograms();
-    throw std::runtime_error(report);
+    throw StartFailure(report, error, tries);
 }
 
 // Starts a program by its full path, quoted in the command line, with its window shown as a
@@ -306,7 +309,7 @@ PROCESS_INFORMATION Launch(const std::wstring& exe, const std::wstring& argument
         }
         const DWORD error = ::GetLastError();
         if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
-            ThrowStartFailure(exe, asked, folder, error);
+            ThrowStartFailure(exe, asked, folder, error, attempt);
         }
         std::fprintf(stderr,
                      "kit: retried start of %s after %s: Wine lost the new process while it "

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -63,9 +64,27 @@ struct RunResult {
     DWORD processId = 0;
 };
 
+// Waits until no other test program runs in this Wine prefix, and holds the prefix until this
+// program ends; the first TempDir takes this turn too.
+void TakeTurnInPrefix();
+
+// A start the kit could not make: the error of its last try, and how many tries it made (a start
+// Wine lost while it started is tried again, twice at most, and said on the standard error).
+class StartFailure : public std::runtime_error {
+  public:
+    StartFailure(const std::string& report, DWORD error, int tries)
+        : std::runtime_error(report), error_(error), tries_(tries) {}
+    DWORD Error() const { return error_; }
+    int Tries() const { return tries_; }
+
+  private:
+    DWORD error_;
+    int tries_;
+};
+
 // Runs a program by its full path with the arguments, in the folder given (or the current one),
 // waits for it to end, reading and dismissing with OK every message box it shows. A start the kit
-// cannot make throws, saying the error, the command line and what else ran then.
+// cannot make throws StartFailure, saying the error, the command line and what else ran then.
 RunResult RunProgram(const std::wstring& exe, const std::wstring& arguments,
                      const std::wstring& folder = L"", DWORD timeoutMs = 60000);
 
