@@ -24,6 +24,7 @@ import tempfile
 import unittest
 
 import jsonschema
+from debian import copyright as dep5
 
 ARGS = None
 PROGRAMS = ["Setup.exe", "Tolvakey.exe"]
@@ -80,6 +81,62 @@ def notices_members(text):
     return found
 
 
+def notices_parts(text):
+    """{(package, source): licence name} as "What X contains" lists them, for every program."""
+    found, package = {}, None
+    for line in text.split("\nLicences\n", 1)[0].splitlines():
+        heading = re.match(r"^(\S+) \S+:$", line)
+        part = re.match(r"^  (\S+)  \[(.+)\]$", line)
+        if heading:
+            package = heading[1]
+        elif part and package:
+            found[(package, part[1])] = part[2]
+    return found
+
+
+def notices_licences(text):
+    """{source: (licence name, text)} of the blocks under "Licences", each of which names the
+    sources it covers, then "License: NAME", then the licence's text."""
+    found = {}
+    for block in text.split("\nLicences\n", 1)[1].split("-" * 78 + "\n")[1:]:
+        head, _, body = block.partition("\nLicense: ")
+        name, _, words = body.partition("\n")
+        sources = " ".join(head.split("\n(from ", 1)[0].split()).split(", ")
+        for source in sources:
+            found[source] = (name, words)
+    return found
+
+
+# The last words of the GCC Runtime Library Exception 3.1, as the FSF publishes it.
+GCC_EXCEPTION_HEADING = "GCC RUNTIME LIBRARY EXCEPTION"
+GCC_EXCEPTION_LAST_WORDS = "copyleft requirements of the license of GCC."
+
+
+def licence_texts(package, name):
+    """The texts the package's copyright file gives for the licence: those a reader of the notices
+    must find, word for word."""
+    path = f"/usr/share/doc/{package}/copyright"
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    if not text.startswith("Format:"):
+        # GCC's own layout: the grant of the GPL, and the exception in full.
+        grant = re.search(r"^GCC is free software;.*?\n\n", text, re.MULTILINE | re.DOTALL)
+        flowing = words(text)
+        start = flowing.index(GCC_EXCEPTION_HEADING)
+        end = flowing.index(GCC_EXCEPTION_LAST_WORDS, start) + len(GCC_EXCEPTION_LAST_WORDS)
+        return [grant[0], flowing[start:end]]
+    with open(path, encoding="utf-8") as f:
+        parsed = dep5.Copyright(f, strict=False)
+    paragraphs = list(parsed.all_license_paragraphs()) + list(parsed.all_files_paragraphs())
+    texts = [p.license.text for p in paragraphs
+             if p.license is not None and p.license.synopsis == name and p.license.text.strip()]
+    return texts[:1]
+
+
+def words(text):
+    return " ".join(text.split())
+
+
 def sbom_members(bom):
     """{program: {library(member)}} as the bill of materials links them to each program."""
     parts = {}
@@ -129,6 +186,22 @@ class Checks:
             for word in re.findall(r"[A-Za-z0-9.+-]+", expression):
                 if word not in ("AND", "OR", "WITH") and not word.startswith("LicenseRef-"):
                     self.assertIn(word, self.spdx | {"GCC-exception-3.1"}, expression)
+
+    def check_licence_texts(self, folder):
+        """Each licence a part is listed under has its full text, from its package's copyright
+        file, in the block of the notices that names that part."""
+        notices, _ = self.read(folder)
+        parts, blocks = notices_parts(notices), notices_licences(notices)
+        self.assertTrue(parts)
+        for (package, source), name in sorted(parts.items()):
+            with self.subTest(package=package, source=source):
+                self.assertIn(source, blocks)
+                block_name, block_text = blocks[source]
+                self.assertEqual(block_name, name)
+                expected = licence_texts(package, name)
+                self.assertTrue(expected, f"{name}: no text in {package}'s copyright file")
+                for text in expected:
+                    self.assertIn(words(text), words(block_text))
 
     def check_folder(self, folder, expect_programs_of=None):
         _, bom = self.read(folder)
@@ -191,6 +264,9 @@ class Licensing(Checks, unittest.TestCase):
         if result.returncode != 0:
             raise AssertionError(f"linking {program} again failed: {result.stderr}")
         return map_path, out
+
+    def test_every_licence_has_its_full_text(self):
+        self.check_licence_texts(self.release)
 
     def test_notices_and_bill_of_materials_name_what_a_fresh_link_takes_in(self):
         notices, bom = self.read(self.release)
@@ -336,6 +412,7 @@ if "--dist" in sys.argv:
 
         def test_dist_as_scripts_release_left_it(self):
             self.check_folder(ARGS.dist)
+            self.check_licence_texts(ARGS.dist)
             _, bom = self.read(ARGS.dist)
             self.assert_valid(bom)
 
