@@ -3,6 +3,7 @@ orphaned shell processes under the names such processes have."""
 
 import os
 import shutil
+import signal
 import subprocess
 import tempfile
 import unittest
@@ -72,6 +73,15 @@ class Reap(unittest.TestCase):
                                  capture_output=True, text=True, timeout=30)
         self.assertEqual(missing.returncode, 127)
         self.assertIn("cannot run", missing.stderr)
+
+    def test_passes_a_signal_on_to_the_command_while_it_runs(self):
+        # The command's own answer to SIGTERM shows that the signal reached it.
+        with subprocess.Popen([REAP, "sh", "-c", 'trap "exit 7" TERM; echo up; '
+                               "while :; do sleep 0.01; done"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as reap:
+            self.assertEqual(reap.stdout.readline(), "up\n")
+            reap.send_signal(signal.SIGTERM)
+            self.assertEqual(reap.wait(timeout=30), 7)
 
     def test_leaves_orphans_still_running_when_the_command_ends(self):
         # The orphan's output goes elsewhere, or the pipes would keep this test waiting for it.
