@@ -15,6 +15,9 @@
 #define TOLVANEX_VERSION_STRING "1.00"
 #define TOLVANEX_VERSION_WSTRING L"1.00"
 
+/* The project's own copyright, as LICENSE states it (MIT), for the version information. */
+#define TOLVANEX_LEGAL_COPYRIGHT "Copyright (c) 2026 the Tolvanex with Hotkeys developers"
+
 /* CMake passes the vendor's company name as a string literal; this covers builds without it. */
 #ifndef TOLVANEX_COMPANY_NAME
 #define TOLVANEX_COMPANY_NAME "Tolvanex"

@@ -116,6 +116,12 @@ class ProgramFiles(unittest.TestCase):
                 for key, value in EXPECTED_STRINGS[name].items():
                     self.assertEqual(table.get(key), value, key)
                 self.assertTrue(table.get("CompanyName"))
+                # The project's own licence, as LICENSE states its copyright.
+                with open(os.path.join(ARGS.source, "LICENSE"), encoding="utf-8") as f:
+                    licence = f.read().splitlines()
+                self.assertEqual(licence[0], "MIT License")
+                self.assertEqual(table.get("LegalCopyright"),
+                                 next(line for line in licence if line.startswith("Copyright")))
 
     def test_icon_sizes(self):
         for name in PROGRAMS:

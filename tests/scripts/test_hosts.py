@@ -8,9 +8,11 @@ import subprocess
 import unittest
 
 ROOT = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
-# Identifiers, never fetched: XML namespaces, manifest schemas, CycloneDX's schema identifiers.
+# Identifiers, never fetched: XML namespaces, manifest schemas, CycloneDX's schema identifiers,
+# the format line of a machine-readable copyright file.
 IDENTIFIERS = ("http://www.w3.org/2000/svg", "http://schemas.microsoft.com/SMI/",
-               "urn:schemas-microsoft-com:", "http://cyclonedx.org/schema/")
+               "urn:schemas-microsoft-com:", "http://cyclonedx.org/schema/",
+               "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
 URL = re.compile(r"\b[a-z][a-z0-9+.-]*://[^\s\"'<>()`\\]+", re.IGNORECASE)
 MAIL = re.compile(r"\b[\w.+-]+@((?:[a-z0-9-]+\.)+[a-z]{2,})\b", re.IGNORECASE)
 
