@@ -189,9 +189,9 @@ class Progress {
     int lastTenth_ = -1;
 };
 
-// What a run weighs in the progress bar: a key press takes a tenth of a second or so here, one
-// Setup round (Setup's pause, the empty program, the probe) about fifteen times as long, and
-// bringing up the crowd of extra processes about a key press per process.
+// What a run weighs in the progress bar, in key presses: one Setup round (Setup's one-second
+// pause after a 200 ms prerequisite, the empty program, the probe) is worth about fifteen, and
+// bringing up the crowd of extra processes about one per process.
 constexpr double KeyPressWeight = 1, SetupWeight = 15, CrowdProcessWeight = 1;
 
 double PlannedWeight(const Plan& plan) {

@@ -285,9 +285,8 @@ std::string ErrorText(DWORD error) {
 
 // Starts a program by its full path, quoted in the command line, with its window shown as a
 // double click would; a failed start throws with everything the kit knows about it. The program
-// is started as it is, not in a job nor suspended: a run watched through a job, whose watcher
-// opened each new process at once, had Wine fail or stall the starts the program under test
-// made several times as often.
+// is started as it is, not in a job nor suspended: watching its starts from inside made Wine
+// fail or stall them far more often (docs/testing.md tells what was seen).
 //
 // Wine now and then loses a new process while it starts: the child ends before it has run any
 // of its own code, and CreateProcessW answers ERROR_INTERNAL_ERROR (Wine's NtCreateUserProcess

@@ -9,12 +9,10 @@
 # started its program. Only LoseAStart's own Unix process is limited: the one under the wine-run
 # started here that bears its name, never a process of another run.
 #
-# Not every try shows the lost process: with both processors busy, about one try in twenty of
-# the 32-bit build, and one in three of the 64-bit, ends without wine-run having heard of a
-# process that died, though the start answered 1359 (and the 64-bit loader printed its
-# assertion). So a try without the line is said and made again, four times at most, and only
-# with --process-named (the 32-bit build) is a run without one a failure; a start that does not
-# answer 1359 fails at once.
+# wine-run does not hear of every process that dies so, of the 64-bit loader least of all
+# (docs/testing.md has the figures): a try without the line is said and made again, four times at
+# most, and only with --process-named (the 32-bit build) is a run without one a failure. A try
+# whose start does not end in "error 1359, 3 tries" fails at once.
 set -uo pipefail
 wine_run=$1 tool=$2 program=$3 named=${4:-}
 dir=$(mktemp -d)
