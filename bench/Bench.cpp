@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -598,23 +597,11 @@ void SetupRuns(Recorder& recorder, Progress& progress, const Plan& plan) {
     }
 }
 
-// The machine a program file is built for, from its PE header.
+// The machine a program file is built for, in words.
 std::string BuiltFor(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    char dosHeader[64] = {};
-    if (!in.read(dosHeader, sizeof dosHeader) || dosHeader[0] != 'M' || dosHeader[1] != 'Z') {
+    switch (const WORD machine = ProgramMachine(path)) {
+    case 0:
         return "not a program";
-    }
-    std::uint32_t peAt = 0;
-    std::memcpy(&peAt, dosHeader + 0x3C, sizeof peAt);
-    char signature[6] = {};
-    if (!in.seekg(peAt).read(signature, sizeof signature) ||
-        std::memcmp(signature, "PE\0\0", 4) != 0) {
-        return "not a program";
-    }
-    const auto machine = static_cast<unsigned>(static_cast<unsigned char>(signature[4]) |
-                                               static_cast<unsigned char>(signature[5]) << 8);
-    switch (machine) {
     case IMAGE_FILE_MACHINE_I386:
         return "32-bit x86";
     case IMAGE_FILE_MACHINE_AMD64:
