@@ -122,6 +122,7 @@ def load(path):
                         "(the file is truncated)")
 
     runs, crowds, files, kit = [], [], [], {}
+    first_at = {}  # (case, program, extra, round): the line that recorded it
     for number, record in records[1:-1]:
         kind = record["record"]
         where = f"{path}, line {number}"
@@ -140,6 +141,14 @@ def load(path):
             for field in OPTIONAL_TIMES:
                 if field in record and record[field] is not None and not _number(record[field]):
                     raise DataError(f"{where}: {field!r} is not a time")
+            # Runs are looked up by their round (Runs.of): a second record of one would hide the
+            # first.
+            key = (record["case"], record["program"], record.get("extra", 0), record["round"])
+            if key in first_at:
+                raise DataError(f"{where}: round {record['round']} of {record['program']} in "
+                                f"case {record['case']!r} recorded again (first at line "
+                                f"{first_at[key]})")
+            first_at[key] = number
             runs.append(record)
         elif kind == "crowd":
             if not all(isinstance(record.get(f), int) for f in ("extra", "listed")):

@@ -140,6 +140,10 @@ class BrokenFiles(unittest.TestCase):
          "'round' missing"),
         ("unknown case", lambda text: text.replace('"case": "cold"', '"case": "col"', 1),
          "unknown case"),
+        ("a round recorded twice",
+         lambda text: text.replace('"case": "cold", "program": "floor", "round": 2,',
+                                   '"case": "cold", "program": "floor", "round": 1,', 1),
+         "recorded again (first at line"),
     ]
 
     def test_each_gives_an_error_with_its_place(self):
