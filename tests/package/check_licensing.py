@@ -147,8 +147,7 @@ def licence_texts(package, name):
         start = flowing.index(GCC_EXCEPTION_HEADING)
         end = flowing.index(GCC_EXCEPTION_LAST_WORDS, start) + len(GCC_EXCEPTION_LAST_WORDS)
         return [grant[0], flowing[start:end]]
-    with open(path, encoding="utf-8") as f:
-        parsed = dep5.Copyright(f, strict=False)
+    parsed = dep5.Copyright(text.splitlines(keepends=True), strict=False)
     paragraphs = list(parsed.all_license_paragraphs()) + list(parsed.all_files_paragraphs())
     texts = [p.license.text for p in paragraphs
              if p.license is not None and p.license.synopsis == name and p.license.text.strip()]
